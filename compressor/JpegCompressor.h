@@ -1,0 +1,20 @@
+#pragma once
+
+#include <compressor/ImageCompressTask.h>
+
+// Re-encodes a still image to JPEG with the cJpeg encoder that sits next to the host application.
+class NEROVA_EXPORT JpegCompressor : public ImageCompressTask
+{
+    Q_OBJECT
+public:
+    explicit JpegCompressor(const QVariantMap& params);
+
+    // Prepares the working copy and returns the encoder's parameters: the output, the quality and the
+    // input, paths wrapped in double quotes. Works from the members; the map is not consulted.
+    QStringList makeJpegCompressParam(const QVariantMap& params);
+
+protected:
+    QString toolPath() const override;
+    QStringList makeToolParams() override;
+    int corruptSourceExitCode() const override { return 1; }
+};

@@ -1,0 +1,39 @@
+#include "OutputFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+bool OutputFile::replace(const QString& targetPath, const QString& finishedPath, QString* errorText)
+{
+    auto fail = [errorText](const QString& text) {
+        if (errorText)
+            *errorText = text;
+        return false;
+    };
+
+    QFile source(finishedPath);
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(source.errorString());
+    // QSaveFile writes a temporary file in the target's folder and renames it on commit; it keeps the
+    // permissions of a file that was already there.
+    QSaveFile target(targetPath);
+    if (!target.open(QIODevice::WriteOnly))
+        return fail(target.errorString());
+
+    constexpr qint64 chunkSize = 1 << 20;
+    QByteArray chunk;
+    while (!source.atEnd()) {
+        chunk = source.read(chunkSize);
+        if (chunk.isEmpty() && source.error() != QFileDevice::NoError) {
+            target.cancelWriting();
+            return fail(source.errorString());
+        }
+        if (target.write(chunk) != chunk.size()) {
+            target.cancelWriting();
+            return fail(target.errorString());
+        }
+    }
+    if (!target.commit())
+        return fail(target.errorString());
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <base/NerovaGlobal.h>
+
+#include <QString>
+
+// Puts a finished result at the user's output path: written beside the target and renamed over it,
+// so the target is either the old file or the complete new one, never a partial copy.
+class NEROVA_EXPORT OutputFile
+{
+public:
+    // Replaces (or creates) targetPath with the bytes of finishedPath; false leaves the target untouched.
+    static bool replace(const QString& targetPath, const QString& finishedPath, QString* errorText = nullptr);
+};

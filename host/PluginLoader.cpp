@@ -1,0 +1,35 @@
+#include "PluginLoader.h"
+
+#include <compressor/ICompressor.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+ICompressor* PluginLoader::load()
+{
+    QStringList candidates;
+    const QString fromEnvironment = qEnvironmentVariable("NEROVA_PLUGIN");
+    if (!fromEnvironment.isEmpty())
+        candidates << fromEnvironment;
+    candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libNerovaCompressor.so")
+               << QStringLiteral("NerovaCompressor");
+
+    QStringList errors;
+    for (const QString& candidate : candidates) {
+        if (candidate.contains(QLatin1Char('/')) && !QFileInfo::exists(candidate))
+            continue;
+        mLibrary.setFileName(candidate);
+        if (!mLibrary.load()) {
+            errors << mLibrary.errorString();
+            continue;
+        }
+        using Entry = ICompressor* (*)();
+        const auto entry = reinterpret_cast<Entry>(mLibrary.resolve("CompressorEntry"));
+        if (entry)
+            return entry();
+        errors << mLibrary.errorString();
+        mLibrary.unload();
+    }
+    mErrorText = errors.join(QStringLiteral("; "));
+    return nullptr;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs to build, test and run, skipping those already there.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config binutils
+    qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
+    libavformat-dev libavcodec-dev libavutil-dev ffmpeg
+    pngquant
+    libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev zlib1g-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Test media made at run time with the real ffmpeg, and the checks tests run on results.
+namespace MediaFixtures {
+
+// Runs a program (never through a shell); true when it exited normally with code 0.
+bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
+         int timeoutMs = 120000);
+
+QString ffmpeg();
+QString ffprobe();
+
+// Writes one frame of ffmpeg's test pattern (or the given lavfi source) to path, format by suffix.
+bool makeImage(const QString& path, const QString& source = QStringLiteral("testsrc2=size=320x240"),
+               const QStringList& extraOutputArguments = {});
+
+// Structural similarity of two images' luma as ffmpeg measures it (1.0 is identical), or -1 on failure.
+double ssim(const QString& reference, const QString& distorted);
+
+// width x height of an image or video, as ffprobe reports it; empty on failure.
+QString frameSize(const QString& path);
+
+QByteArray readAll(const QString& path);
+bool writeAll(const QString& path, const QByteArray& data);
+
+// A real photograph kept with the tests.
+QString photo(const QString& fileName);
+
+// Entries in dir whose names start with prefix (the working folders a task may leave behind).
+QStringList entriesStartingWith(const QString& dir, const QString& prefix);
+
+} // namespace MediaFixtures

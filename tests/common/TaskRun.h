@@ -1,0 +1,35 @@
+#pragma once
+
+#include <compressor/ICompressTask.h>
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+// How one task run ended, as a host hears it.
+struct TaskResult
+{
+    bool started = false;
+    int finishCount = 0;
+    int code = 0;
+    QString text;
+};
+
+// Starts the task and waits for its compressFinished; also notes a second, unwanted one.
+inline TaskResult runTask(ICompressTask& task, int timeoutMs = 60000)
+{
+    TaskResult result;
+    QSignalSpy spy(&task, &ICompressTask::compressFinished);
+    if (!spy.isValid())
+        return result;
+    result.started = task.startTask();
+    if (spy.isEmpty() && result.started)
+        spy.wait(timeoutMs);
+    QCoreApplication::processEvents(); // lets a stray second signal show up
+    result.finishCount = spy.count();
+    if (!spy.isEmpty()) {
+        result.code = spy.first().at(0).toInt();
+        result.text = spy.first().at(1).toString();
+    }
+    return result;
+}
