@@ -1,6 +1,7 @@
 #include "HostOptions.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -20,9 +21,18 @@ QString defaultQualityFor(const QString& outputPath)
 void setupParser(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral("Makes an image or video file smaller."));
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The source file."));
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The source file(s)."),
+                                 QStringLiteral("INPUT..."));
     parser.addPositionalArgument(QStringLiteral("OUTPUT"),
-                                 QStringLiteral("The file to write; its suffix chooses the format."));
+                                 QStringLiteral("The file to write; its suffix chooses the format."),
+                                 QStringLiteral("[OUTPUT]"));
+    parser.addOption({{QStringLiteral("o"), QStringLiteral("output-dir")},
+                      QStringLiteral("Compress every INPUT into this folder."),
+                      QStringLiteral("OUTDIR")});
+    parser.addOption(
+        {QStringLiteral("to"),
+         QStringLiteral("With -o: the output format (jpg, png, webp, mp4, ...); default: the input's."),
+         QStringLiteral("FORMAT")});
     parser.addOption({QStringLiteral("quality"),
                       QStringLiteral("Quality: JPEG/WebP 0-100, PNG upper bound 0-100, video CRF."),
                       QStringLiteral("Q")});
@@ -39,12 +49,12 @@ void setupParser(QCommandLineParser& parser)
 
 } // namespace
 
-QVariantMap HostOptions::toRequest() const
+QVariantMap HostOptions::toRequest(const HostJob& job) const
 {
     QVariantMap request{
-        {QStringLiteral("inputPath"), inputPath},
-        {QStringLiteral("outputPath"), outputPath},
-        {QStringLiteral("quality"), quality.isNull() ? defaultQualityFor(outputPath) : quality},
+        {QStringLiteral("inputPath"), job.inputPath},
+        {QStringLiteral("outputPath"), job.outputPath},
+        {QStringLiteral("quality"), quality.isNull() ? defaultQualityFor(job.outputPath) : quality},
         {QStringLiteral("preset"), preset.isNull() ? QStringLiteral("medium") : preset}};
     if (!scale.isNull())
         request.insert(QStringLiteral("scale"), scale);
@@ -64,12 +74,29 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
         return false;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 2) {
-        *errorText = QStringLiteral("Expected one INPUT and one OUTPUT.");
-        return false;
+    const QString outputDir = parser.value(QStringLiteral("output-dir"));
+    const QString format = parser.value(QStringLiteral("to")).toLower();
+    if (outputDir.isEmpty()) {
+        if (positional.size() != 2 || !format.isEmpty()) {
+            *errorText = QStringLiteral("Expected INPUT OUTPUT, or INPUT... -o OUTDIR [--to FORMAT].");
+            return false;
+        }
+        options->jobs = {
+            {QFileInfo(positional.at(0)).absoluteFilePath(), QFileInfo(positional.at(1)).absoluteFilePath()}};
+    } else {
+        if (positional.isEmpty()) {
+            *errorText = QStringLiteral("Expected at least one INPUT with -o OUTDIR.");
+            return false;
+        }
+        const QDir dir(outputDir);
+        for (const QString& input : positional) {
+            const QFileInfo source(input);
+            const QString suffix = format.isEmpty() ? source.suffix() : format;
+            options->jobs.append(
+                {source.absoluteFilePath(),
+                 dir.absoluteFilePath(source.completeBaseName() + QLatin1Char('.') + suffix)});
+        }
     }
-    options->inputPath = QFileInfo(positional.at(0)).absoluteFilePath();
-    options->outputPath = QFileInfo(positional.at(1)).absoluteFilePath();
     if (parser.isSet(QStringLiteral("quality")))
         options->quality = parser.value(QStringLiteral("quality"));
     if (parser.isSet(QStringLiteral("preset")))

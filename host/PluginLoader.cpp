@@ -11,7 +11,9 @@ ICompressor* PluginLoader::load()
     const QString fromEnvironment = qEnvironmentVariable("NEROVA_PLUGIN");
     if (!fromEnvironment.isEmpty())
         candidates << fromEnvironment;
-    candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libNerovaCompressor.so")
+    const QString programDir = QCoreApplication::applicationDirPath();
+    candidates << programDir + QStringLiteral("/../lib/libNerovaCompressor.so")
+               << programDir + QStringLiteral("/" NEROVA_INSTALLED_LIBDIR "/libNerovaCompressor.so")
                << QStringLiteral("NerovaCompressor");
 
     QStringList errors;

@@ -9,8 +9,8 @@ class ICompressor;
 class PluginLoader
 {
 public:
-    // Where the plug-in is looked for: $NEROVA_PLUGIN, then ../lib next to this program, then the
-    // system's library path.
+    // Where the plug-in is looked for: $NEROVA_PLUGIN, the build tree's and the install tree's library
+    // folder beside this program, then the system's library path.
     ICompressor* load();
     QString errorText() const { return mErrorText; }
 

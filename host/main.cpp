@@ -1,4 +1,4 @@
-// nerova-compress: compresses one image or video file through the plug-in, as a host application does.
+// nerova-compress: compresses image and video files through the plug-in, as a host application does.
 
 #include "HostOptions.h"
 #include "JobRunner.h"
@@ -9,6 +9,7 @@
 #include <compressor/ICompressor.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -28,10 +29,70 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
 QTextStream& err()
 {
     static QTextStream stream(stderr);
     return stream;
+}
+
+struct Totals
+{
+    int files = 0;
+    int failed = 0;
+    qint64 bytesIn = 0;
+    qint64 bytesOut = 0;
+};
+
+// Runs one job and prints its line; false when it did not end with finish code 0.
+bool runJob(ICompressor* compressor, const HostOptions& options, const HostJob& job, Totals* totals)
+{
+    ++totals->files;
+    const QString prefix =
+        options.jobs.size() > 1 ? QDir::toNativeSeparators(job.inputPath) + QStringLiteral(": ") : QString();
+    if (!QFileInfo(job.inputPath).isFile()) {
+        err() << prefix << "no such file: " << job.inputPath << Qt::endl;
+        ++totals->failed;
+        return false;
+    }
+    const QSharedPointer<ICompressTask> task = compressor->createCompressTask(options.toRequest(job));
+    if (!task) {
+        err() << prefix << "no compressor for " << job.outputPath << Qt::endl;
+        ++totals->failed;
+        return false;
+    }
+    QDir().mkpath(QFileInfo(job.outputPath).absolutePath());
+
+    const qint64 inputSize = QFileInfo(job.inputPath).size();
+    JobRunner runner(task);
+    if (!runner.run(options.preview)) {
+        err() << prefix << "the task could not start (is its tool installed next to "
+              << QCoreApplication::applicationFilePath() << "?)" << Qt::endl;
+        ++totals->failed;
+        return false;
+    }
+    const QFileInfo output(job.outputPath);
+    out() << prefix << "finish code " << runner.finishCode() << " \"" << runner.finishText()
+          << "\": " << SizeText::bytes(inputSize) << " -> ";
+    if (output.exists())
+        out() << SizeText::bytes(output.size()) << ", saved " << SizeText::saving(inputSize, output.size());
+    else
+        out() << "no output";
+    out() << Qt::endl;
+
+    const bool succeeded = runner.finishCode() == 0;
+    if (succeeded) {
+        totals->bytesIn += inputSize;
+        totals->bytesOut += output.size();
+    } else {
+        ++totals->failed;
+    }
+    return succeeded;
 }
 
 } // namespace
@@ -45,14 +106,14 @@ int main(int argc, char* argv[])
     QString errorText;
     if (!HostOptions::parse(app.arguments(), &options, &errorText)) {
         if (errorText.isEmpty()) {
-            QTextStream(stdout) << HostOptions::usage();
+            out() << HostOptions::usage();
             return ExitSuccess;
         }
         err() << "nerova-compress: " << errorText << "\n" << HostOptions::usage();
         return ExitUsage;
     }
-    if (!QFileInfo(options.inputPath).isFile()) {
-        err() << "nerova-compress: no such file: " << options.inputPath << "\n";
+    if (options.jobs.size() == 1 && !QFileInfo(options.jobs.first().inputPath).isFile()) {
+        err() << "nerova-compress: no such file: " << options.jobs.first().inputPath << "\n";
         return ExitUsage;
     }
     verboseMessages = options.verbose;
@@ -66,27 +127,14 @@ int main(int argc, char* argv[])
         err() << "nerova-compress: cannot load the compressor: " << loader.errorText() << "\n";
         return ExitFailure;
     }
-    const QSharedPointer<ICompressTask> task = compressor->createCompressTask(options.toRequest());
-    if (!task) {
-        err() << "nerova-compress: no compressor for " << options.outputPath << "\n";
-        return ExitFailure;
-    }
 
-    const qint64 inputSize = QFileInfo(options.inputPath).size();
-    JobRunner runner(task);
-    if (!runner.run(options.preview)) {
-        err() << "nerova-compress: the task could not start (is its tool installed next to "
-              << QCoreApplication::applicationFilePath() << "?)\n";
-        return ExitFailure;
+    Totals totals;
+    for (const HostJob& job : options.jobs)
+        runJob(compressor, options, job, &totals);
+    if (totals.files > 1) {
+        out() << totals.files << " files, " << totals.files - totals.failed << " succeeded, " << totals.failed
+              << " failed: " << SizeText::bytes(totals.bytesIn) << " -> " << SizeText::bytes(totals.bytesOut)
+              << ", saved " << SizeText::saving(totals.bytesIn, totals.bytesOut) << Qt::endl;
     }
-    const QFileInfo output(options.outputPath);
-    QTextStream line(stdout);
-    line << "finish code " << runner.finishCode() << " \"" << runner.finishText()
-         << "\": " << SizeText::bytes(inputSize) << " -> ";
-    if (output.exists())
-        line << SizeText::bytes(output.size()) << ", saved " << SizeText::saving(inputSize, output.size());
-    else
-        line << "no output";
-    line << "\n";
-    return runner.finishCode() == 0 ? ExitSuccess : ExitFailure;
+    return totals.failed == 0 ? ExitSuccess : ExitFailure;
 }

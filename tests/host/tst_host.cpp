@@ -15,6 +15,7 @@ class TestHost : public QObject
 private slots:
     void compressesAnImage();
     void reportsAFailure();
+    void compressesSeveralFilesIntoAFolder();
     void exitStatus_data();
     void exitStatus();
 
@@ -70,6 +71,25 @@ void TestHost::reportsAFailure()
              qPrintable(outcome.out));
 }
 
+void TestHost::compressesSeveralFilesIntoAFolder()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString first = work.filePath("first.png");
+    const QString second = work.filePath("second.jpg");
+    const QString broken = work.filePath("broken.png");
+    QVERIFY(makeImage(first));
+    QVERIFY(makeImage(second, "testsrc2=size=200x100"));
+    QVERIFY(writeAll(broken, "not an image"));
+
+    const Outcome outcome = host({first, second, broken, "-o", work.filePath("out/nested"), "--to", "jpg"});
+    QCOMPARE(outcome.exitCode, 1); // one file failed
+    QCOMPARE(frameSize(work.filePath("out/nested/first.jpg")), QString("320x240"));
+    QCOMPARE(frameSize(work.filePath("out/nested/second.jpg")), QString("200x100"));
+    QVERIFY(!QFileInfo::exists(work.filePath("out/nested/broken.jpg")));
+    QVERIFY2(outcome.out.contains("3 files, 2 succeeded, 1 failed"), qPrintable(outcome.out));
+}
+
 void TestHost::exitStatus_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -78,6 +98,8 @@ void TestHost::exitStatus_data()
     QTest::newRow("one argument") << QStringList{"a.png"} << 2;
     QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.png", "b.jpg"} << 2;
     QTest::newRow("missing input") << QStringList{"/nonexistent/a.png", "b.jpg"} << 2;
+    QTest::newRow("three without -o") << QStringList{"a.png", "b.png", "c.jpg"} << 2;
+    QTest::newRow("--to without -o") << QStringList{"a.png", "b.jpg", "--to", "png"} << 2;
     QTest::newRow("help") << QStringList{"--help"} << 0;
 }
 
