@@ -42,7 +42,7 @@ test-tsan: deps
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	./bench/jpeg_host_vs_cjpeg.sh $(BUILD_DIR) $(PHOTOS)
+	./bench/images_host_vs_tools.sh $(BUILD_DIR) $(PHOTOS)
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(or $(PREFIX),/usr/local)

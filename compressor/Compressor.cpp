@@ -1,6 +1,8 @@
 #include "Compressor.h"
 
 #include "JpegCompressor.h"
+#include "PngCompressor.h"
+#include "WebpCompressor.h"
 
 #include <QFileInfo>
 
@@ -22,6 +24,10 @@ QSharedPointer<ICompressTask> Compressor::createCompressTask(const QVariantMap& 
     const QString suffix = QFileInfo(outputPath).suffix().toLower();
     if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
         return QSharedPointer<ICompressTask>(new JpegCompressor(params));
+    if (suffix == QLatin1String("png"))
+        return QSharedPointer<ICompressTask>(new PngCompressor(params));
+    if (suffix == QLatin1String("webp"))
+        return QSharedPointer<ICompressTask>(new WebpCompressor(params));
     return {};
 }
 

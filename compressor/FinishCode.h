@@ -14,6 +14,8 @@ constexpr int ToolFailedToStart = -2;
 constexpr int Aborted = -3;
 constexpr int ToolCrashed = -4;
 constexpr int NoWorkingDirectory = -5;
+constexpr int OutputIsSource = -6;
+constexpr int OutputNotSetAside = -7;
 
 inline QString corruptSourceText()
 {
@@ -38,6 +40,23 @@ inline QString toolCrashedText()
 inline QString noWorkingDirectoryText()
 {
     return QStringLiteral("Could not create a working directory");
+}
+
+inline QString outputIsSourceText()
+{
+    return QStringLiteral("The output is the source file");
+}
+inline QString outputNotSetAsideText()
+{
+    return QStringLiteral("The existing output could not be set aside");
+}
+inline QString successfulText()
+{
+    return QStringLiteral("successful");
+}
+inline QString failText()
+{
+    return QStringLiteral("fail");
 }
 
 } // namespace FinishCode

@@ -1,15 +1,11 @@
 #include "ImageCompressTask.h"
 
 #include "FinishCode.h"
-#include "OutputFile.h"
 #include "ToolArguments.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -38,6 +34,15 @@ ImageCompressTask::ImageCompressTask(const QVariantMap& params)
 
 ImageCompressTask::~ImageCompressTask()
 {
+    stopToolForDestruction();
+    // The host may drop the task from a slot on compressFinished, which runs inside the process's own
+    // finished signal: the process must outlive that emission.
+    if (mProcess && mInProcessSignal)
+        mProcess.release()->deleteLater();
+}
+
+void ImageCompressTask::stopToolForDestruction()
+{
     if (!mProcess)
         return;
     mProcess->disconnect(this);
@@ -45,29 +50,6 @@ ImageCompressTask::~ImageCompressTask()
         mProcess->kill();
         mProcess->waitForFinished(killWaitMs);
     }
-    // The host may drop the task from a slot on compressFinished, which runs inside the process's
-    // own finished signal: the process must outlive that emission.
-    if (mInProcessSignal)
-        mProcess.release()->deleteLater();
-    // mWorkDir removes the working folder; the output was never touched by an unfinished run.
-}
-
-bool ImageCompressTask::prepareWorkingCopy()
-{
-    const QString suffix = QFileInfo(mInputPath).suffix();
-    auto workDir = std::make_unique<QTemporaryDir>(
-        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/compress-XXXXXX"));
-    if (!workDir->isValid()) {
-        qDebug() << "Cannot create a working folder:" << workDir->errorString();
-        return false;
-    }
-    mWorkDir = std::move(workDir);
-    mTempDirPath = mWorkDir->path();
-    mTempInputPath = mTempDirPath + QStringLiteral("/temporaryImage_1.") + suffix;
-    mTempOutputPath = mTempDirPath + QStringLiteral("/temporaryImage_2.") + suffix;
-    // A failed copy is left to the tool, which reports the missing source as unreadable.
-    QFile::copy(mInputPath, mTempInputPath);
-    return true;
 }
 
 bool ImageCompressTask::startTask()
@@ -88,12 +70,14 @@ bool ImageCompressTask::startTask()
     mAborting = false;
     if (!ToolArguments::areSafeRequestValues(requestValuesForTool())) {
         qDebug() << "Refusing request values" << requestValuesForTool();
-        finishRun(FinishCode::InvalidRequest, FinishCode::invalidRequestText());
+        finishRun({FinishCode::InvalidRequest, FinishCode::invalidRequestText()});
         return false;
     }
-    const QStringList params = makeToolParams();
+    Outcome refusal;
+    const QStringList params = prepareRun(&refusal);
     if (params.isEmpty()) {
-        finishRun(FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText());
+        cleanUpRun();
+        finishRun(refusal);
         return false;
     }
 
@@ -126,10 +110,12 @@ void ImageCompressTask::onProcessError(QProcess::ProcessError error)
         return;
     FlagGuard guard(mInProcessSignal);
     qDebug() << "Cannot start" << mProcess->program() << mProcess->errorString();
+    discardRun();
+    cleanUpRun();
     if (mAborting)
-        finishRun(FinishCode::Aborted, FinishCode::abortedText());
+        finishRun({FinishCode::Aborted, FinishCode::abortedText()});
     else
-        finishRun(FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText());
+        finishRun({FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()});
 }
 
 void ImageCompressTask::onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus)
@@ -141,59 +127,24 @@ void ImageCompressTask::onCompressFinished(int exitCode, QProcess::ExitStatus ex
     const QByteArray toolMessage = mProcess->readAllStandardError().trimmed();
     if (!toolMessage.isEmpty())
         qDebug().noquote() << QFileInfo(mProcess->program()).fileName() + QStringLiteral(":")
-                           << QString::fromLocal8Bit(toolMessage);
+                           << QString::fromLocal8Bit(toolMessage.right(2000));
 
     // A killed or crashed tool may have left anything behind: nothing of it is delivered.
-    if (mAborting)
-        finishRun(FinishCode::Aborted, FinishCode::abortedText());
-    else if (exitStatus == QProcess::CrashExit)
-        finishRun(FinishCode::ToolCrashed, FinishCode::toolCrashedText());
-    else
-        deliverResult(exitCode);
+    Outcome outcome;
+    if (mAborting || exitStatus == QProcess::CrashExit) {
+        discardRun();
+        outcome = mAborting ? Outcome{FinishCode::Aborted, FinishCode::abortedText()}
+                            : Outcome{FinishCode::ToolCrashed, FinishCode::toolCrashedText()};
+    } else {
+        outcome = deliverRun(exitCode);
+    }
+    cleanUpRun();
+    finishRun(outcome);
 }
 
-void ImageCompressTask::deliverResult(int exitCode)
-{
-    const QFileInfo source(mTempInputPath);
-    const QFileInfo result(mTempOutputPath);
-    const qint64 sourceSize = source.exists() ? source.size() : 0;
-    const qint64 resultSize = result.exists() ? result.size() : 0;
-
-    // A re-encode that came out larger is worth less than the original: deliver the source's bytes.
-    if (sourceSize < resultSize) {
-        if (!OutputFile::replace(mOutputPath, mTempInputPath))
-            finishRun(FinishCode::NoOutput, QString());
-        else
-            finishRun(exitCode, QString());
-        return;
-    }
-    if (exitCode == corruptSourceExitCode()) {
-        finishRun(FinishCode::CorruptSource, FinishCode::corruptSourceText());
-        return;
-    }
-    // An empty file is no result either.
-    if (resultSize == 0) {
-        finishRun(FinishCode::NoOutput, QString());
-        return;
-    }
-    // A tool that failed may have left a partial file: it never replaces the user's output.
-    if (exitCode != 0) {
-        finishRun(exitCode, QString());
-        return;
-    }
-    QString error;
-    if (!OutputFile::replace(mOutputPath, mTempOutputPath, &error)) {
-        qDebug() << "Cannot write" << mOutputPath << error;
-        finishRun(FinishCode::NoOutput, QString());
-        return;
-    }
-    finishRun(FinishCode::Success, QString());
-}
-
-void ImageCompressTask::finishRun(int code, const QString& text)
+void ImageCompressTask::finishRun(const Outcome& outcome)
 {
     mRunActive = false;
-    mWorkDir.reset();
-    setStatus(code == FinishCode::Success ? StatusSucceeded : StatusFailed);
-    emit compressFinished(code, text);
+    setStatus(outcome.code == FinishCode::Success ? StatusSucceeded : StatusFailed);
+    emit compressFinished(outcome.code, outcome.text);
 }

@@ -7,12 +7,10 @@
 
 #include <memory>
 
-class QTemporaryDir;
-
-// The run every still-image task shares: a private working folder, the tool working on a copy of
-// the source, and the user's output replaced only by a finished result that is not larger than the
-// source. A concrete task names its tool, builds its parameter list and says which exit code means
-// an unreadable source.
+// The life of a still-image task's tool run: checked request values, the tool launched as program plus
+// argument list, one compressFinished for every launched run (also when the tool cannot start, crashes
+// or is aborted), and a killed tool on destruction. A concrete task prepares its files, turns a normal
+// exit into a result, and undoes a run that delivered nothing.
 class NEROVA_EXPORT ImageCompressTask : public CompressTask
 {
     Q_OBJECT
@@ -24,21 +22,32 @@ public:
     void abortTask() override;
 
 protected:
+    // How a run ended, as compressFinished reports it.
+    struct Outcome
+    {
+        int code = 0;
+        QString text;
+    };
+
     virtual QString toolPath() const = 0;
-    // The tool's parameters; an empty list means the working files could not be prepared.
-    virtual QStringList makeToolParams() = 0;
-    // The tool's exit code for a source it cannot read.
-    virtual int corruptSourceExitCode() const = 0;
     // The request values that end up on the tool's command line.
     virtual QStringList requestValuesForTool() const { return {mQuality}; }
+    // Prepares the run's files and returns the tool's parameters; an empty list ends the run with
+    // *refusal without starting anything.
+    virtual QStringList prepareRun(Outcome* refusal) = 0;
+    // The tool exited normally with exitCode: deliver what it made.
+    virtual Outcome deliverRun(int exitCode) = 0;
+    // The run delivers nothing (aborted, crashed, never started): leave the user's files as before it.
+    virtual void discardRun() = 0;
+    // Every run's end, delivered or not.
+    virtual void cleanUpRun() {}
 
-    // Makes a fresh private working folder and copies the source into it as
-    // temporaryImage_1.<suffix>; the tool's result goes to temporaryImage_2.<suffix>.
-    bool prepareWorkingCopy();
+    // Stops a running tool without reporting anything; a concrete task's destructor calls it before
+    // its own files are cleaned up, so the tool cannot write after that.
+    void stopToolForDestruction();
+    // True from a start that passed its checks until the run's compressFinished.
+    bool isRunActive() const { return mRunActive; }
 
-    QString mTempDirPath;
-    QString mTempInputPath;
-    QString mTempOutputPath;
     QString mInputPath;
     QString mOutputPath;
     QString mQuality;
@@ -51,10 +60,8 @@ private slots:
     void onProcessError(QProcess::ProcessError error);
 
 private:
-    void deliverResult(int exitCode);
-    void finishRun(int code, const QString& text);
+    void finishRun(const Outcome& outcome);
 
-    std::unique_ptr<QTemporaryDir> mWorkDir;
     bool mRunActive = false;
     bool mAborting = false;
     bool mInProcessSignal = false;

@@ -1,9 +1,11 @@
 #include "JpegCompressor.h"
 
+#include "ToolArguments.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
-JpegCompressor::JpegCompressor(const QVariantMap& params) : ImageCompressTask(params) {}
+JpegCompressor::JpegCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
 
 QString JpegCompressor::toolPath() const
 {
@@ -15,10 +17,9 @@ QStringList JpegCompressor::makeJpegCompressParam(const QVariantMap& params)
     Q_UNUSED(params)
     if (!prepareWorkingCopy())
         return {};
-    const QString quote = QStringLiteral("\"");
-    return {QStringLiteral("-outfile"),  quote + mTempOutputPath + quote,
+    return {QStringLiteral("-outfile"),  ToolArguments::quoted(mTempOutputPath),
             QStringLiteral("-quality"),  mQuality,
-            QStringLiteral("-baseline"), quote + mTempInputPath + quote};
+            QStringLiteral("-baseline"), ToolArguments::quoted(mTempInputPath)};
 }
 
 QStringList JpegCompressor::makeToolParams()

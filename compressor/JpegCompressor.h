@@ -1,9 +1,9 @@
 #pragma once
 
-#include <compressor/ImageCompressTask.h>
+#include <compressor/WorkingCopyCompressTask.h>
 
 // Re-encodes a still image to JPEG with the cJpeg encoder that sits next to the host application.
-class NEROVA_EXPORT JpegCompressor : public ImageCompressTask
+class NEROVA_EXPORT JpegCompressor : public WorkingCopyCompressTask
 {
     Q_OBJECT
 public:

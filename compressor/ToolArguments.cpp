@@ -1,5 +1,7 @@
 #include "ToolArguments.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 QStringList ToolArguments::fromParamList(const QStringList& params)
@@ -36,4 +38,14 @@ bool ToolArguments::isSafeRequestValue(const QString& value)
 bool ToolArguments::areSafeRequestValues(const QStringList& values)
 {
     return std::all_of(values.cbegin(), values.cend(), isSafeRequestValue);
+}
+
+QString ToolArguments::quoted(const QString& path)
+{
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
+QString ToolArguments::quotedFFmpegPath(const QString& path)
+{
+    return quoted(path.isEmpty() ? path : QFileInfo(path).absoluteFilePath());
 }

@@ -17,4 +17,10 @@ public:
     // option: no white space, no double quote, no leading "-".
     static bool isSafeRequestValue(const QString& value);
     static bool areSafeRequestValues(const QStringList& values);
+
+    // A path as one parameter-list element: wrapped in double quotes, kept whole.
+    static QString quoted(const QString& path);
+    // A file path for ffmpeg, made absolute first, so that a name starting with "-" cannot read as an
+    // option and a name like "http:x" cannot read as a protocol.
+    static QString quotedFFmpegPath(const QString& path);
 };

@@ -33,7 +33,7 @@ private slots:
     void toolThatCannotStart();
 
 private:
-    QSharedPointer<ICompressTask> makeTask(const QString& behaviour);
+    QSharedPointer<ICompressTask> makeTask(const QString& behaviour, const QString& outputSuffix = "jpg");
     static CompressTask* base(const QSharedPointer<ICompressTask>& task)
     {
         return static_cast<CompressTask*>(task.data());
@@ -73,43 +73,63 @@ void TestImageTaskFaults::cleanup()
     mWork.reset();
 }
 
-QSharedPointer<ICompressTask> TestImageTaskFaults::makeTask(const QString& behaviour)
+QSharedPointer<ICompressTask> TestImageTaskFaults::makeTask(const QString& behaviour,
+                                                            const QString& outputSuffix)
 {
+    const QString output = outputSuffix == "jpg" ? mOutput : mWork->filePath("out." + outputSuffix);
+    if (outputSuffix != "jpg")
+        writeAll(output, mUserBytes);
     return CompressorEntry()->createCompressTask(
-        {{"inputPath", mSource}, {"outputPath", mOutput}, {"quality", behaviour}});
+        {{"inputPath", mSource}, {"outputPath", output}, {"quality", behaviour}});
 }
 
 void TestImageTaskFaults::exitCodes_data()
 {
+    QTest::addColumn<QString>("suffix"); // which task: jpg (cJpeg) or png (pngquant)
     QTest::addColumn<QString>("behaviour");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("output"); // what the output path holds afterwards
 
     const QString corrupt = FinishCode::corruptSourceText();
-    QTest::newRow("result with exit 3 is not delivered") << "exit:3" << 3 << "" << mUserBytes;
-    QTest::newRow("unreadable source") << "exit:1" << 1 << corrupt << mUserBytes;
-    QTest::newRow("unreadable source, no result") << "nooutput:1" << 1 << corrupt << mUserBytes;
-    QTest::newRow("no result") << "nooutput:7" << 2 << "" << mUserBytes;
-    QTest::newRow("no result, exit 0") << "nooutput:0" << 2 << "" << mUserBytes;
-    QTest::newRow("empty result") << "empty" << 2 << "" << mUserBytes;
-    QTest::newRow("larger result delivers the source") << "big" << 0 << "" << mSourceBytes;
+    QTest::newRow("result with exit 3 is not delivered") << "jpg"
+                                                         << "exit:3" << 3 << "" << mUserBytes;
+    QTest::newRow("unreadable source") << "jpg"
+                                       << "exit:1" << 1 << corrupt << mUserBytes;
+    QTest::newRow("unreadable source, no result") << "jpg"
+                                                  << "nooutput:1" << 1 << corrupt << mUserBytes;
+    QTest::newRow("no result") << "jpg"
+                               << "nooutput:7" << 2 << "" << mUserBytes;
+    QTest::newRow("no result, exit 0") << "jpg"
+                                       << "nooutput:0" << 2 << "" << mUserBytes;
+    QTest::newRow("empty result") << "jpg"
+                                  << "empty" << 2 << "" << mUserBytes;
+    QTest::newRow("larger result delivers the source") << "jpg"
+                                                       << "big" << 0 << "" << mSourceBytes;
+    QTest::newRow("pngquant cannot read the source") << "png"
+                                                     << "nooutput:25" << 1 << corrupt << mUserBytes;
+    QTest::newRow("pngquant quality floor keeps the source") << "png"
+                                                             << "nooutput:99" << 99 << "" << mSourceBytes;
+    QTest::newRow("pngquant result") << "png"
+                                     << "exit:0" << 0 << ""
+                                     << QByteArray("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09", 10);
 }
 
 void TestImageTaskFaults::exitCodes()
 {
+    QFETCH(QString, suffix);
     QFETCH(QString, behaviour);
     QFETCH(int, code);
     QFETCH(QString, text);
     QFETCH(QByteArray, output);
 
-    const auto task = makeTask(behaviour);
+    const auto task = makeTask(behaviour, suffix);
     const TaskResult result = runTask(*task);
     QVERIFY(result.started);
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, code);
     QCOMPARE(result.text, text);
-    QCOMPARE(readAll(mOutput), output);
+    QCOMPARE(readAll(task->task().value("outputPath").toString()), output);
     QCOMPARE(base(task)->status(),
              int(code == 0 ? CompressTask::StatusSucceeded : CompressTask::StatusFailed));
 }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <compressor/ImageCompressTask.h>
+
+// Converts a still image to WebP with ffmpeg's libwebp encoder. ffmpeg writes the output path itself;
+// a file the user already had there is set aside for the run and comes back unless the run succeeds.
+class NEROVA_EXPORT WebpCompressor : public ImageCompressTask
+{
+    Q_OBJECT
+public:
+    explicit WebpCompressor(const QVariantMap& params);
+    ~WebpCompressor() override;
+
+    bool startTask() override;
+
+    // ffmpeg's parameters: the input, the libwebp encoder with the quality, the output, paths wrapped
+    // in double quotes. Touches no file; the map is not consulted.
+    QStringList makeWebpCompressParam(const QVariantMap& params);
+
+protected:
+    QString toolPath() const override;
+    QStringList prepareRun(Outcome* refusal) override;
+    Outcome deliverRun(int exitCode) override;
+    void discardRun() override;
+
+private:
+    bool setAsideExistingOutput();
+    void restoreSetAside();
+    void dropSetAside();
+
+    QString mSetAsidePath;
+};

@@ -1,0 +1,78 @@
+#include "WorkingCopyCompressTask.h"
+
+#include "FinishCode.h"
+#include "OutputFile.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+WorkingCopyCompressTask::WorkingCopyCompressTask(const QVariantMap& params) : ImageCompressTask(params) {}
+
+WorkingCopyCompressTask::~WorkingCopyCompressTask()
+{
+    stopToolForDestruction();
+    // mWorkDir removes the working folder; the output was never touched by an unfinished run.
+}
+
+bool WorkingCopyCompressTask::prepareWorkingCopy()
+{
+    const QString suffix = QFileInfo(mInputPath).suffix();
+    auto workDir = std::make_unique<QTemporaryDir>(
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/compress-XXXXXX"));
+    if (!workDir->isValid()) {
+        qDebug() << "Cannot create a working folder:" << workDir->errorString();
+        return false;
+    }
+    mWorkDir = std::move(workDir);
+    mTempDirPath = mWorkDir->path();
+    mTempInputPath = mTempDirPath + QStringLiteral("/temporaryImage_1.") + suffix;
+    mTempOutputPath = mTempDirPath + QStringLiteral("/temporaryImage_2.") + suffix;
+    // A failed copy is left to the tool, which reports the missing source as unreadable.
+    QFile::copy(mInputPath, mTempInputPath);
+    return true;
+}
+
+QStringList WorkingCopyCompressTask::prepareRun(Outcome* refusal)
+{
+    const QStringList params = makeToolParams();
+    if (params.isEmpty())
+        *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
+    return params;
+}
+
+ImageCompressTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
+{
+    const QFileInfo source(mTempInputPath);
+    const QFileInfo result(mTempOutputPath);
+    const qint64 sourceSize = source.exists() ? source.size() : 0;
+    const qint64 resultSize = result.exists() ? result.size() : 0;
+
+    // A re-encode that came out larger is worth less than the original: deliver the source's bytes.
+    if (sourceSize < resultSize || (keepsSourceOnExit(exitCode) && source.exists())) {
+        if (!OutputFile::replace(mOutputPath, mTempInputPath))
+            return {FinishCode::NoOutput, QString()};
+        return {exitCode, QString()};
+    }
+    if (exitCode == corruptSourceExitCode())
+        return {FinishCode::CorruptSource, FinishCode::corruptSourceText()};
+    // An empty file is no result either.
+    if (resultSize == 0)
+        return {FinishCode::NoOutput, QString()};
+    // A tool that failed may have left a partial file: it never replaces the user's output.
+    if (exitCode != 0)
+        return {exitCode, QString()};
+    QString error;
+    if (!OutputFile::replace(mOutputPath, mTempOutputPath, &error)) {
+        qDebug() << "Cannot write" << mOutputPath << error;
+        return {FinishCode::NoOutput, QString()};
+    }
+    return {FinishCode::Success, QString()};
+}
+
+void WorkingCopyCompressTask::cleanUpRun()
+{
+    mWorkDir.reset();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <compressor/ImageCompressTask.h>
+
+class QTemporaryDir;
+
+// A still-image task whose tool works on a copy of the source in a private working folder: the result
+// replaces the user's output only when it is finished and not larger than the source (otherwise the
+// source's bytes are delivered), so several tasks may run at once and a task may compress in place.
+class NEROVA_EXPORT WorkingCopyCompressTask : public ImageCompressTask
+{
+    Q_OBJECT
+public:
+    explicit WorkingCopyCompressTask(const QVariantMap& params);
+    ~WorkingCopyCompressTask() override;
+
+protected:
+    // The tool's exit code for a source it cannot read.
+    virtual int corruptSourceExitCode() const = 0;
+    // An exit code that says the tool could not do better than the source itself.
+    virtual bool keepsSourceOnExit(int exitCode) const
+    {
+        Q_UNUSED(exitCode)
+        return false;
+    }
+    // The tool's parameters, built after the working copy exists.
+    virtual QStringList makeToolParams() = 0;
+
+    // Makes a fresh private working folder and copies the source into it as
+    // temporaryImage_1.<suffix>; the tool's result goes to temporaryImage_2.<suffix>.
+    bool prepareWorkingCopy();
+
+    QStringList prepareRun(Outcome* refusal) override;
+    Outcome deliverRun(int exitCode) override;
+    void discardRun() override {}
+    void cleanUpRun() override;
+
+    QString mTempDirPath;
+    QString mTempInputPath;
+    QString mTempOutputPath;
+
+private:
+    std::unique_ptr<QTemporaryDir> mWorkDir;
+};

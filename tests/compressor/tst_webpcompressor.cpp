@@ -1,0 +1,282 @@
+// WebP tasks end to end with Debian's real ffmpeg, and a fake one where a fault must be forced.
+
+#include "MediaFixtures.h"
+#include "TaskRun.h"
+
+#include <base/Config.h>
+#include <compressor/CompressTask.h>
+#include <compressor/FinishCode.h>
+#include <compressor/ICompressor.h>
+#include <compressor/WebpCompressor.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace MediaFixtures;
+
+namespace {
+
+bool isWebp(const QString& path)
+{
+    const QByteArray data = readAll(path);
+    return data.startsWith("RIFF") && data.mid(8, 4) == "WEBP";
+}
+
+CompressTask* base(const QSharedPointer<ICompressTask>& task)
+{
+    return static_cast<CompressTask*>(task.data());
+}
+
+} // namespace
+
+class TestWebpCompressor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void argumentList_data();
+    void argumentList();
+    void convertsImages_data();
+    void convertsImages();
+    void largerResultDeliversTheSource();
+    void corruptSourceFailsAndKeepsTheUsersFile();
+    void replacesAnExistingOutputOnlyOnSuccess();
+    void refusesToWriteOntoItsSource();
+    void ffmpegFromConfiguration();
+    void abortRestoresTheUsersFile();
+    void abortWhenNothingRunsDeletesNothing();
+    void concurrentTasksDeliverTheirOwnImage();
+
+private:
+    QSharedPointer<ICompressTask> makeTask(const QString& input, const QString& output,
+                                           const QString& quality = QStringLiteral("75"));
+    QString path(const QString& name) const { return mWork->filePath(name); }
+    // A folder whose "ffmpeg" is the given program.
+    QString ffmpegFolder(const QString& name, const QString& program);
+
+    std::unique_ptr<QTemporaryDir> mWork;
+};
+
+void TestWebpCompressor::init()
+{
+    mWork = std::make_unique<QTemporaryDir>();
+    QVERIFY(mWork->isValid());
+    Nerova::getConfig()[kFFmpegPath] = QString();
+}
+
+void TestWebpCompressor::cleanup()
+{
+    Nerova::getConfig()[kFFmpegPath] = QString();
+    // No set-aside copies are left next to the outputs.
+    QCOMPARE(entriesStartingWith(mWork->path(), "."), QStringList());
+    mWork.reset();
+}
+
+QSharedPointer<ICompressTask> TestWebpCompressor::makeTask(const QString& input, const QString& output,
+                                                           const QString& quality)
+{
+    return CompressorEntry()->createCompressTask(
+        {{"inputPath", input}, {"outputPath", output}, {"quality", quality}});
+}
+
+QString TestWebpCompressor::ffmpegFolder(const QString& name, const QString& program)
+{
+    const QString dir = path(name);
+    QDir().mkpath(dir);
+    QFile::link(program, dir + "/ffmpeg");
+    return dir;
+}
+
+void TestWebpCompressor::argumentList_data()
+{
+    QTest::addColumn<QString>("quality");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("75") << "75" << QStringList{"-i",      "\"/in/a b.png\"", "-y", "-c:v",
+                                               "libwebp", "-quality",        "75", "\"/out/c.webp\""};
+    QTest::newRow("empty") << "" << QStringList{"-i",      "\"/in/a b.png\"", "-y", "-c:v",
+                                                "libwebp", "-quality",        "",   "\"/out/c.webp\""};
+}
+
+void TestWebpCompressor::argumentList()
+{
+    QFETCH(QString, quality);
+    QFETCH(QStringList, arguments);
+    WebpCompressor task({{"inputPath", "/in/a b.png"}, {"outputPath", "/out/c.webp"}, {"quality", quality}});
+    QCOMPARE(task.makeWebpCompressParam({}), arguments);
+}
+
+void TestWebpCompressor::convertsImages_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::newRow("png") << "kodim03.png";
+    QTest::newRow("jpeg") << "DSCN0010.jpg";
+}
+
+void TestWebpCompressor::convertsImages()
+{
+    QFETCH(QString, photo);
+    const QString source = path(photo);
+    QVERIFY(QFile::copy(MediaFixtures::photo(photo), source));
+    const QString output = path("out.webp");
+
+    const auto task = makeTask(source, output);
+    const TaskResult result = runTask(*task);
+    QCOMPARE(result.finishCount, 1);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.text, QString("successful"));
+    QCOMPARE(base(task)->status(), int(CompressTask::StatusSucceeded));
+    QVERIFY(isWebp(output));
+    QCOMPARE(frameSize(output), frameSize(source));
+    QVERIFY(ssim(source, output) > 0.9);
+}
+
+void TestWebpCompressor::largerResultDeliversTheSource()
+{
+    // Grey noise packs better as a small PNG than as a lossy WebP.
+    const QString source = path("noise.png");
+    QVERIFY(makeImage(source, "nullsrc=size=32x32,geq=random(1)*255:128:128", {"-pix_fmt", "gray"}));
+    const QString output = path("noise.webp");
+
+    const TaskResult result = runTask(*makeTask(source, output));
+    QCOMPARE(result.finishCount, 1);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(result.text, QString());
+    QCOMPARE(readAll(output), readAll(source));
+}
+
+void TestWebpCompressor::corruptSourceFailsAndKeepsTheUsersFile()
+{
+    const QString source = path("broken.png");
+    QVERIFY(writeAll(source, "not an image at all"));
+    const QString output = path("out.webp");
+    QVERIFY(writeAll(output, "the user's own file"));
+
+    const auto task = makeTask(source, output);
+    const TaskResult result = runTask(*task);
+    QCOMPARE(result.finishCount, 1);
+    QVERIFY(result.code != 0);
+    QCOMPARE(result.text, QString("fail"));
+    QCOMPARE(base(task)->status(), int(CompressTask::StatusFailed));
+    QCOMPARE(readAll(output), QByteArray("the user's own file"));
+
+    QFile::remove(output);
+    QCOMPARE(runTask(*task).text, QString("fail"));
+    QVERIFY(!QFileInfo::exists(output));
+}
+
+void TestWebpCompressor::replacesAnExistingOutputOnlyOnSuccess()
+{
+    const QString source = path("in.png");
+    QVERIFY(makeImage(source));
+    const QString output = path("out.webp");
+    QVERIFY(writeAll(output, "stale"));
+
+    const TaskResult result = runTask(*makeTask(source, output));
+    QCOMPARE(result.code, 0);
+    QVERIFY(isWebp(output));
+}
+
+void TestWebpCompressor::refusesToWriteOntoItsSource()
+{
+    const QString source = path("in.webp");
+    QVERIFY(makeImage(source));
+    const QByteArray before = readAll(source);
+    QVERIFY(QFile::link(source, path("link.webp")));
+
+    for (const QString& output : {source, path("link.webp"), path("./in.webp")}) {
+        const auto task = makeTask(source, output);
+        const TaskResult result = runTask(*task);
+        QCOMPARE(result.finishCount, 1);
+        QCOMPARE(result.code, FinishCode::OutputIsSource);
+        QCOMPARE(readAll(source), before);
+    }
+}
+
+void TestWebpCompressor::ffmpegFromConfiguration()
+{
+    const QString source = path("in.png");
+    QVERIFY(makeImage(source));
+
+    // A configured folder without ffmpeg: nothing starts, and the application's folder is not tried.
+    Nerova::getConfig()[kFFmpegPath] = path("empty");
+    const auto missing = makeTask(source, path("a.webp"));
+    QSignalSpy spy(missing.data(), &ICompressTask::compressFinished);
+    QVERIFY(spy.isValid());
+    QVERIFY(!missing->startTask());
+    QCOMPARE(base(missing)->status(), int(CompressTask::StatusRunning));
+    QCOMPARE(spy.count(), 0);
+
+    Nerova::getConfig()[kFFmpegPath] = ffmpegFolder("tools", ffmpeg());
+    const TaskResult result = runTask(*makeTask(source, path("b.webp")));
+    QCOMPARE(result.code, 0);
+    QVERIFY(isWebp(path("b.webp")));
+}
+
+void TestWebpCompressor::abortRestoresTheUsersFile()
+{
+    Nerova::getConfig()[kFFmpegPath] = ffmpegFolder("fake", QStringLiteral(FAKE_TOOL_PATH));
+    const QString source = path("in.png");
+    QVERIFY(makeImage(source));
+    const QString output = path("out.webp");
+    QVERIFY(writeAll(output, "the user's own file"));
+
+    const auto task = makeTask(source, output, "hang");
+    QSignalSpy finished(task.data(), &ICompressTask::compressFinished);
+    QVERIFY(finished.isValid());
+    QVERIFY(task->startTask());
+    QVERIFY(!QFileInfo::exists(output)); // set aside while the tool runs
+    task->abortTask();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().at(0).toInt(), FinishCode::Aborted);
+    QCOMPARE(readAll(output), QByteArray("the user's own file"));
+
+    // Destroying a running task puts the file back too.
+    auto running = makeTask(source, output, "hang");
+    QVERIFY(running->startTask());
+    running.reset();
+    QCOMPARE(readAll(output), QByteArray("the user's own file"));
+}
+
+void TestWebpCompressor::abortWhenNothingRunsDeletesNothing()
+{
+    const QString output = path("out.webp");
+    QVERIFY(writeAll(output, "the user's own file"));
+    const auto task = makeTask(path("in.png"), output);
+    task->abortTask();
+    QCOMPARE(base(task)->status(), 0);
+    QCOMPARE(readAll(output), QByteArray("the user's own file"));
+}
+
+void TestWebpCompressor::concurrentTasksDeliverTheirOwnImage()
+{
+    const QStringList sizes{"320x240", "200x300", "256x128"};
+    QList<QSharedPointer<ICompressTask>> tasks;
+    QList<std::shared_ptr<QSignalSpy>> spies;
+    for (const QString& size : sizes) {
+        QVERIFY(makeImage(path(size + ".png"), "testsrc2=size=" + size));
+        tasks << makeTask(path(size + ".png"), path(size + ".webp"));
+        tasks << CompressorEntry()->createCompressTask(
+            {{"inputPath", path(size + ".png")}, {"outputPath", path(size + "-q.png")}, {"quality", "80"}});
+    }
+    for (const auto& task : tasks) {
+        spies << std::make_shared<QSignalSpy>(task.data(), &ICompressTask::compressFinished);
+        QVERIFY(spies.last()->isValid());
+        QVERIFY(task->startTask());
+    }
+    for (int i = 0; i < tasks.size(); ++i) {
+        QTRY_COMPARE_WITH_TIMEOUT(spies.at(i)->count(), 1, 60000);
+        QCOMPARE(spies.at(i)->first().at(0).toInt(), 0);
+    }
+    for (const QString& size : sizes) {
+        QCOMPARE(frameSize(path(size + ".webp")), size);
+        QCOMPARE(frameSize(path(size + "-q.png")), size);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestWebpCompressor)
+#include "tst_webpcompressor.moc"
