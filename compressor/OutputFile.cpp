@@ -1,7 +1,10 @@
 #include "OutputFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
+
+#include <sys/stat.h>
 
 bool OutputFile::replace(const QString& targetPath, const QString& finishedPath, QString* errorText)
 {
@@ -36,4 +39,24 @@ bool OutputFile::replace(const QString& targetPath, const QString& finishedPath,
     if (!target.commit())
         return fail(target.errorString());
     return true;
+}
+
+bool OutputFile::isSameFile(const QString& first, const QString& second)
+{
+    struct stat a
+    {
+    };
+    struct stat b
+    {
+    };
+    if (::stat(QFile::encodeName(first).constData(), &a) != 0 ||
+        ::stat(QFile::encodeName(second).constData(), &b) != 0)
+        return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+qint64 OutputFile::sizeOf(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : 0;
 }

@@ -11,4 +11,9 @@ class NEROVA_EXPORT OutputFile
 public:
     // Replaces (or creates) targetPath with the bytes of finishedPath; false leaves the target untouched.
     static bool replace(const QString& targetPath, const QString& finishedPath, QString* errorText = nullptr);
+
+    // True when both paths lead to one existing file (through links and hard links too).
+    static bool isSameFile(const QString& first, const QString& second);
+    // The size of a file, 0 when there is none.
+    static qint64 sizeOf(const QString& path);
 };

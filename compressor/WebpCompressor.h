@@ -1,6 +1,7 @@
 #pragma once
 
 #include <compressor/ImageCompressTask.h>
+#include <compressor/OutputSetAside.h>
 
 // Converts a still image to WebP with ffmpeg's libwebp encoder. ffmpeg writes the output path itself;
 // a file the user already had there is set aside for the run and comes back unless the run succeeds.
@@ -24,9 +25,5 @@ protected:
     void discardRun() override;
 
 private:
-    bool setAsideExistingOutput();
-    void restoreSetAside();
-    void dropSetAside();
-
-    QString mSetAsidePath;
+    OutputSetAside mSetAside;
 };

@@ -1,0 +1,592 @@
+// Black-box tests of cJpeg: runs the real program on files made by ffmpeg or shipped photos and
+// examines the JPEG it writes.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+// Odd sizes exercise row padding, bit packing and partial chroma blocks.
+constexpr int kWidth = 161;
+constexpr int kHeight = 121;
+const QString kPattern = QStringLiteral("testsrc2=size=161x121,format=rgb24"); // rgb24 keeps odd sizes
+// Red whose left half is fully transparent.
+const QString kHalfTransparent = QStringLiteral(
+    "color=c=red:size=64x48:duration=0.04,format=rgba,geq=r=255:g=0:b=0:a='if(lt(X,W/2),0,255)'");
+
+// Outcome of one program run.
+struct Run
+{
+    int exitCode = -1;
+    QString stdErr;
+    QByteArray stdOut;
+};
+
+Run run(const QString& program, const QStringList& args)
+{
+    QProcess process;
+    process.start(program, args);
+    Run result;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        result.stdErr = QStringLiteral("could not run ") + program;
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.stdErr = QString::fromLocal8Bit(process.readAllStandardError());
+    result.stdOut = process.readAllStandardOutput();
+    return result;
+}
+
+Run cjpeg(const QStringList& args)
+{
+    return run(QStringLiteral(CJPEG_PATH), args);
+}
+
+bool ffmpeg(const QStringList& args, QByteArray* out = nullptr)
+{
+    const Run r =
+        run(QStringLiteral("ffmpeg"), QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+    if (r.exitCode != 0)
+        qWarning() << "ffmpeg" << args << "failed:" << r.stdErr;
+    if (out)
+        *out = r.stdOut;
+    return r.exitCode == 0;
+}
+
+// Renders one frame of a lavfi source graph into `path` with the given output options.
+bool makeImage(const QString& path, const QStringList& options, const QString& graph = kPattern)
+{
+    return ffmpeg(QStringList{"-f", "lavfi", "-i", graph, "-frames:v", "1"} + options + QStringList{path});
+}
+
+QByteArray decodeRgb(const QString& path, const QStringList& filter = {})
+{
+    QByteArray rgb;
+    ffmpeg(QStringList{"-i", path, "-frames:v", "1"} + filter +
+               QStringList{"-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+           &rgb);
+    return rgb;
+}
+
+double ssim(const QString& a, const QString& b)
+{
+    const Run r = run(QStringLiteral("ffmpeg"),
+                      {"-hide_banner", "-i", a, "-i", b, "-lavfi", "ssim", "-f", "null", "-"});
+    const auto match = QRegularExpression(QStringLiteral("All:([0-9.]+)")).match(r.stdErr);
+    return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+}
+
+// Mean per-sample difference of two images averaged down to 4x4-pixel blocks, which ignores
+// compression detail but not a colour cast or swapped channels (those score far above 8).
+double colourError(const QString& pathA, const QString& pathB)
+{
+    const QStringList shrink{"-vf", "format=rgb24,scale=iw/4:ih/4:flags=area"};
+    const QByteArray a = decodeRgb(pathA, shrink), b = decodeRgb(pathB, shrink);
+    if (a.isEmpty() || a.size() != b.size())
+        return 1e9;
+    double sum = 0;
+    for (int i = 0; i < a.size(); ++i)
+        sum += std::abs(uchar(a[i]) - uchar(b[i]));
+    return sum / a.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// One JPEG marker segment: its marker byte and the data after the length field.
+struct Segment
+{
+    int marker;
+    QByteArray payload;
+};
+
+// The marker segments of a JPEG up to and including the first SOS.
+QVector<Segment> jpegSegments(const QByteArray& jpeg)
+{
+    QVector<Segment> segments;
+    if (!jpeg.startsWith("\xFF\xD8"))
+        return segments;
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        const int marker = uchar(jpeg[pos + 1]);
+        const int length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
+        if (length < 2 || pos + 2 + length > jpeg.size())
+            break;
+        segments.append({marker, jpeg.mid(pos + 4, length - 2)});
+        if (marker == 0xDA)
+            break;
+        pos += 2 + length;
+    }
+    return segments;
+}
+
+bool hasMarker(const QVector<Segment>& segments, int marker)
+{
+    return std::any_of(segments.begin(), segments.end(),
+                       [&](const Segment& s) { return s.marker == marker; });
+}
+
+QSize frameSize(const QVector<Segment>& segments)
+{
+    for (const Segment& s : segments)
+        if ((s.marker == 0xC0 || s.marker == 0xC2) && s.payload.size() >= 5)
+            return QSize((uchar(s.payload[3]) << 8) | uchar(s.payload[4]),
+                         (uchar(s.payload[1]) << 8) | uchar(s.payload[2]));
+    return QSize();
+}
+
+QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix)
+{
+    for (const Segment& s : segments)
+        if (s.marker == 0xE1 && s.payload.startsWith(prefix))
+            return s.payload;
+    return QByteArray();
+}
+
+QByteArray iccProfile(const QVector<Segment>& segments)
+{
+    QMap<int, QByteArray> chunks;
+    for (const Segment& s : segments)
+        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
+            s.payload.size() > 14)
+            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
+    QByteArray profile;
+    for (const QByteArray& chunk : chunks)
+        profile += chunk;
+    return profile;
+}
+
+// The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
+int exifOrientation(const QByteArray& exif)
+{
+    const QByteArray tiff = exif.mid(6);
+    const bool little = tiff.startsWith("II");
+    auto u16 = [&](int at) {
+        if (at < 0 || at + 2 > tiff.size())
+            return -1;
+        return little ? uchar(tiff[at]) | uchar(tiff[at + 1]) << 8
+                      : uchar(tiff[at]) << 8 | uchar(tiff[at + 1]);
+    };
+    const int ifd = u16(little ? 4 : 6); // offsets are small in these files
+    const int count = u16(ifd);
+    for (int i = 0; i < count; ++i)
+        if (u16(ifd + 2 + 12 * i) == 0x0112)
+            return u16(ifd + 2 + 12 * i + 8);
+    return -1;
+}
+
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char byte : data) {
+        crc ^= uchar(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
+{
+    QByteArray chunk;
+    QDataStream out(&chunk, QIODevice::WriteOnly);
+    out << quint32(data.size());
+    out.writeRawData(type.constData(), 4);
+    out.writeRawData(data.constData(), data.size());
+    out << crc32(type + data);
+    return chunk;
+}
+
+QString photo(const QString& name)
+{
+    return QStringLiteral(TEST_DATA_DIR "/photos/") + name;
+}
+
+} // namespace
+
+// Checks the encoder end to end through its command line.
+class TestCJpeg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(QStringLiteral(CJPEG_PATH)).isExecutable(), CJPEG_PATH);
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(), "tests need ffmpeg");
+    }
+
+    void convertsEveryFormat_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("options");
+        const QStringList pngTypes = {"rgb24", "rgba",    "gray",     "ya8",      "pal8",
+                                      "monob", "rgb48be", "rgba64be", "gray16be", "ya16be"};
+        for (const QString& type : pngTypes)
+            QTest::newRow(qPrintable("png " + type)) << "in.png" << QStringList{"-pix_fmt", type};
+        const QStringList bmpTypes = {"bgr24", "bgra", "rgb565",    "rgb555",
+                                      "pal8",  "gray", "rgb4_byte", "monob"};
+        for (const QString& type : bmpTypes)
+            QTest::newRow(qPrintable("bmp " + type)) << "in.bmp" << QStringList{"-pix_fmt", type};
+        QTest::newRow("ppm 8-bit") << "in.ppm" << QStringList{"-pix_fmt", "rgb24"};
+        QTest::newRow("ppm 16-bit") << "in.ppm" << QStringList{"-pix_fmt", "rgb48be"};
+        QTest::newRow("pgm 8-bit") << "in.pgm" << QStringList{"-pix_fmt", "gray"};
+        QTest::newRow("pgm 16-bit") << "in.pgm" << QStringList{"-pix_fmt", "gray16be"};
+        QTest::newRow("gif") << "in.gif" << QStringList{};
+        QTest::newRow("tiff rgb") << "in.tif" << QStringList{"-pix_fmt", "rgb24"};
+        QTest::newRow("tiff rgba lzw")
+            << "in.tif" << QStringList{"-pix_fmt", "rgba", "-compression_algo", "lzw"};
+        QTest::newRow("tiff gray") << "in.tif" << QStringList{"-pix_fmt", "gray"};
+        QTest::newRow("webp lossy") << "in.webp" << QStringList{"-c:v", "libwebp", "-quality", "95"};
+        QTest::newRow("webp lossless") << "in.webp" << QStringList{"-c:v", "libwebp", "-lossless", "1"};
+        QTest::newRow("jpeg 4:2:0") << "in.jpg" << QStringList{"-pix_fmt", "yuvj420p", "-q:v", "2"};
+        QTest::newRow("jpeg 4:4:4") << "in.jpg" << QStringList{"-pix_fmt", "yuvj444p", "-q:v", "2"};
+        // Detection goes by content: a PNG named like a JPEG.
+        QTest::newRow("png named .jpg") << "misnamed.jpg" << QStringList{"-c:v", "png", "-pix_fmt", "rgb24"};
+    }
+
+    void convertsEveryFormat()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, options);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(file), output = dir.filePath(QStringLiteral("out.jpeg"));
+        QVERIFY(makeImage(source, options));
+
+        const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QCOMPARE(frameSize(jpegSegments(readFile(output))), QSize(kWidth, kHeight));
+        const double similarity = ssim(source, output);
+        QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
+        // SSIM barely notices swapped channels or a colour cast; the mean error does.
+        const double error = colourError(source, output);
+        QVERIFY2(error < 8.0, qPrintable(QString("colour error %1").arg(error)));
+    }
+
+    void compositesTransparencyOnWhite_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("options");
+        const QString palette = QStringLiteral(",split[a][b];[a]palettegen[p];[b][p]paletteuse");
+        QTest::newRow("png rgba") << "in.png" << QString() << QStringList{"-pix_fmt", "rgba"};
+        QTest::newRow("png rgba64") << "in.png" << QString() << QStringList{"-pix_fmt", "rgba64be"};
+        QTest::newRow("png gray+alpha") << "in.png" << QString() << QStringList{"-pix_fmt", "ya8"};
+        QTest::newRow("png palette tRNS") << "in.png" << palette << QStringList{};
+        QTest::newRow("gif") << "in.gif" << palette << QStringList{};
+        QTest::newRow("webp") << "in.webp" << QString() << QStringList{"-c:v", "libwebp", "-lossless", "1"};
+        QTest::newRow("tiff") << "in.tif" << QString() << QStringList{"-pix_fmt", "rgba"};
+        QTest::newRow("bmp 32-bit") << "in.bmp" << QString() << QStringList{"-pix_fmt", "bgra"};
+    }
+
+    void compositesTransparencyOnWhite()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, options);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(file), output = dir.filePath(QStringLiteral("out.jpg"));
+        QVERIFY(makeImage(source, options, kHalfTransparent + filter));
+
+        const Run r = cjpeg({"-outfile", output, "-quality", "95", source});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const QByteArray rgb = decodeRgb(output);
+        const int width = 64, height = 48;
+        QCOMPARE(rgb.size(), width * height * 3);
+        // Stay clear of the edge, where JPEG rings.
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                if (x > width / 2 - 8 && x < width / 2 + 8)
+                    continue;
+                const char* p = rgb.constData() + 3 * (y * width + x);
+                const int brightness = (uchar(p[0]) + uchar(p[1]) + uchar(p[2])) / 3;
+                if (x < width / 2)
+                    QVERIFY2(uchar(p[0]) > 240 && uchar(p[1]) > 240 && uchar(p[2]) > 240,
+                             qPrintable(QString("transparent pixel %1,%2 is not white").arg(x).arg(y)));
+                else
+                    QVERIFY2(brightness < 160,
+                             qPrintable(QString("opaque pixel %1,%2 was washed out").arg(x).arg(y)));
+            }
+        }
+    }
+
+    void readsTopDownBmp()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString bottomUp = dir.filePath(QStringLiteral("bottom-up.bmp"));
+        const QString topDown = dir.filePath(QStringLiteral("top-down.bmp"));
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        QVERIFY(makeImage(bottomUp, {"-pix_fmt", "bgr24"}));
+        // ffmpeg only writes bottom-up files: reverse the rows and negate the height.
+        const QByteArray data = readFile(bottomUp);
+        const int offset = qFromLittleEndian<qint32>(data.constData() + 10);
+        const int stride = (kWidth * 3 + 3) / 4 * 4;
+        QCOMPARE(data.size(), offset + stride * kHeight);
+        QByteArray flipped = data.left(offset);
+        for (int i = 0; i < 4; ++i)
+            flipped[22 + i] = char(quint32(-kHeight) >> (8 * i));
+        for (int row = kHeight - 1; row >= 0; --row)
+            flipped += data.mid(offset + row * stride, stride);
+        QVERIFY(writeFile(topDown, flipped));
+
+        const Run r = cjpeg({"-outfile", output, "-quality", "90", topDown});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QVERIFY(colourError(bottomUp, output) < 8.0);
+    }
+
+    void reencodesProgressiveAndGrayJpeg()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString png = dir.filePath(QStringLiteral("in.png")),
+                      gray = dir.filePath(QStringLiteral("gray.jpg"));
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
+        QCOMPARE(cjpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
+        const auto graySegments = jpegSegments(readFile(gray));
+        QVERIFY(hasMarker(graySegments, 0xC2));
+        const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
+                                          [](const Segment& s) { return s.marker == 0xC2; });
+        QCOMPARE(int(sof.payload[5]), 1); // one component: written as grayscale
+
+        const Run r = cjpeg({"-outfile", output, "-quality", "95", gray});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QCOMPARE(frameSize(jpegSegments(readFile(output))), QSize(kWidth, kHeight));
+        QVERIFY(ssim(png, output) > 0.9);
+    }
+
+    void keepsJpegMetadata_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("orientation");
+        QTest::addColumn<bool>("hasIcc");
+        QTest::addColumn<bool>("hasXmp");
+        QTest::newRow("orientation 6 + ICC") << "landscape_6.jpg" << 6 << true << false;
+        QTest::newRow("camera EXIF + XMP") << "DSCN0010.jpg" << 1 << false << true;
+    }
+
+    void keepsJpegMetadata()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, orientation);
+        QFETCH(bool, hasIcc);
+        QFETCH(bool, hasXmp);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        const Run r = cjpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+
+        const auto in = jpegSegments(readFile(photo(file)));
+        const auto out = jpegSegments(readFile(output));
+        const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
+        QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
+        QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
+        // Pixels stay as stored; viewers rotate by the tag.
+        QCOMPARE(frameSize(out), frameSize(in));
+        QCOMPARE(iccProfile(out).isEmpty(), !hasIcc);
+        QCOMPARE(iccProfile(out), iccProfile(in));
+        QCOMPARE(app1(out, xmpHeader).isEmpty(), !hasXmp);
+        QCOMPARE(app1(out, xmpHeader), app1(in, xmpHeader));
+        QVERIFY(ssim(photo(file), output) > 0.9);
+    }
+
+    void keepsPngIccAndExif()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // ffmpeg carries the photo's ICC profile into the PNG's iCCP chunk.
+        const QString png = dir.filePath(QStringLiteral("in.png")),
+                      output = dir.filePath(QStringLiteral("out.jpg"));
+        QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
+        const auto photoSegments = jpegSegments(readFile(photo(QStringLiteral("landscape_6.jpg"))));
+        const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
+        QByteArray data = readFile(png);
+        QVERIFY(data.size() > 33);
+        data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
+        QVERIFY(writeFile(png, data));
+
+        const Run r = cjpeg({"-outfile", output, png});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const auto out = jpegSegments(readFile(output));
+        QVERIFY(!iccProfile(out).isEmpty());
+        QCOMPARE(iccProfile(out), iccProfile(photoSegments));
+        QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
+    }
+
+    void refusesUnreadableInput_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("options"); // empty: no generated file
+        QTest::addColumn<QString>("damage");
+        const QStringList none;
+        QTest::newRow("truncated photo") << "photo.jpg" << none << "truncate";
+        QTest::newRow("truncated jpeg") << "in.jpg" << QStringList{"-pix_fmt", "yuvj420p"} << "truncate";
+        QTest::newRow("truncated png") << "in.png" << QStringList{"-pix_fmt", "rgb24"} << "truncate";
+        QTest::newRow("png bad checksum") << "in.png" << QStringList{"-pix_fmt", "rgb24"} << "flip";
+        QTest::newRow("truncated bmp") << "in.bmp" << QStringList{"-pix_fmt", "bgr24"} << "truncate";
+        QTest::newRow("truncated ppm") << "in.ppm" << QStringList{"-pix_fmt", "rgb24"} << "truncate";
+        QTest::newRow("truncated gif") << "in.gif" << QStringList{"-pix_fmt", "rgb8"} << "truncate";
+        QTest::newRow("truncated tiff") << "in.tif" << QStringList{"-pix_fmt", "rgb24"} << "truncate";
+        QTest::newRow("truncated webp") << "in.webp" << QStringList{"-c:v", "libwebp"} << "truncate";
+        QTest::newRow("random bytes") << "noise.png" << none << "random";
+        QTest::newRow("empty file") << "empty.jpg" << none << "empty";
+        QTest::newRow("missing file") << "missing.png" << none << "missing";
+    }
+
+    void refusesUnreadableInput()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, options);
+        QFETCH(QString, damage);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(file);
+        if (file == QLatin1String("photo.jpg"))
+            QVERIFY(QFile::copy(photo(QStringLiteral("landscape_6.jpg")), source));
+        else if (!options.isEmpty())
+            QVERIFY(makeImage(source, options));
+        QByteArray data = readFile(source);
+        if (damage == QLatin1String("truncate")) {
+            data.truncate(data.size() / 2);
+        } else if (damage == QLatin1String("flip")) {
+            data[data.size() / 2] = char(data[data.size() / 2] ^ 0x55);
+        } else if (damage == QLatin1String("random")) {
+            QRandomGenerator random(42);
+            data.resize(4096);
+            for (char& byte : data)
+                byte = char(random.bounded(256));
+        }
+        if (damage != QLatin1String("missing"))
+            QVERIFY(writeFile(source, data));
+
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!r.stdErr.trimmed().isEmpty());
+        QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
+        // Neither the output nor a temporary file may be left behind.
+        const QStringList left = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(left, damage == QLatin1String("missing") ? QStringList() : QStringList{file});
+    }
+
+    void reportsUnwritableOutput()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const Run r = cjpeg(
+            {"-outfile", dir.filePath(QStringLiteral("no/such/dir/out.jpg")), photo("landscape_6.jpg")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.stdErr.contains(QStringLiteral("out.jpg")));
+    }
+
+    void rejectsBadCommandLines_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        const QString in = photo(QStringLiteral("landscape_6.jpg"));
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("no input") << QStringList{"-outfile", "out.jpg", "-baseline"};
+        QTest::newRow("no -outfile") << QStringList{"-quality", "80", in};
+        QTest::newRow("-outfile without name") << QStringList{"-outfile"};
+        QTest::newRow("unknown option") << QStringList{"-outfile", "out.jpg", "-fast", in};
+        QTest::newRow("quality not a number") << QStringList{"-outfile", "out.jpg", "-quality", "high", in};
+        QTest::newRow("two inputs") << QStringList{"-outfile", "out.jpg", in, in};
+    }
+
+    void rejectsBadCommandLines()
+    {
+        QFETCH(QStringList, args);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral(CJPEG_PATH), args);
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitCode(), 2);
+        QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()).trimmed().count('\n'), 0);
+        QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void handlesQualityValues()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(QStringLiteral("in.png"));
+        QVERIFY(makeImage(source, {"-pix_fmt", "rgb24"}));
+        auto encode = [&](const QStringList& qualityArgs) {
+            const QString output = dir.filePath(QStringLiteral("out.jpg"));
+            QFile::remove(output);
+            const Run r = cjpeg(QStringList{"-outfile", output} + qualityArgs + QStringList{source});
+            return r.exitCode == 0 ? readFile(output) : QByteArray();
+        };
+        const QByteArray q75 = encode({"-quality", "75", "-baseline"});
+        QVERIFY(!q75.isEmpty());
+        // An empty quality reaches us as nothing: the next option must not be swallowed.
+        QCOMPARE(encode({"-quality", "-baseline"}), q75);
+        QCOMPARE(encode({"-baseline", "-quality"}), q75);
+        QCOMPARE(encode({"-quality", "", "-baseline"}), q75);
+        QVERIFY(encode({"-quality", "20"}).size() < q75.size());
+        QCOMPARE(encode({"-quality", "0"}), encode({"-quality", "1"}));
+        QCOMPARE(encode({"-quality", "250"}), encode({"-quality", "100"}));
+    }
+
+    void writesBaselineUnlessProgressive()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = photo(QStringLiteral("DSCN0010.jpg"));
+        const QString baseline = dir.filePath(QStringLiteral("b.jpg")),
+                      progressive = dir.filePath(QStringLiteral("p.jpg"));
+        QCOMPARE(cjpeg({"-outfile", baseline, "-optimize", source}).exitCode, 0);
+        QCOMPARE(cjpeg({"-progressive", "-outfile", progressive, "-quality", "80", source}).exitCode, 0);
+        const auto b = jpegSegments(readFile(baseline));
+        const auto p = jpegSegments(readFile(progressive));
+        QVERIFY(hasMarker(b, 0xC0));
+        QVERIFY(!hasMarker(b, 0xC2));
+        QVERIFY(hasMarker(p, 0xC2));
+        QVERIFY(!hasMarker(p, 0xC0));
+    }
+
+    void optimisesHuffmanTables()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        QCOMPARE(cjpeg({"-outfile", output, photo(QStringLiteral("landscape_6.jpg"))}).exitCode, 0);
+        // Code-length counts of the stock luminance DC table that an unoptimised encoder writes.
+        const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
+                                     17);
+        int tables = 0;
+        for (const Segment& s : jpegSegments(readFile(output))) {
+            if (s.marker != 0xC4)
+                continue;
+            ++tables;
+            QVERIFY(!s.payload.startsWith(stockDcBits));
+        }
+        QVERIFY(tables > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCJpeg)
+#include "tst_cjpeg.moc"

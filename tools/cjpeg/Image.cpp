@@ -1,0 +1,70 @@
+#include "Image.h"
+
+#include "Error.h"
+
+#include <cstring>
+#include <string>
+
+namespace cjpeg {
+
+namespace {
+// A JPEG cannot be wider or taller than this.
+constexpr long long kMaxJpegSide = 65500;
+// Whole-image decoders allocate up to 4 bytes per pixel; this keeps that near 1 GiB.
+constexpr long long kMaxPixels = 1LL << 28;
+const char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+} // namespace
+
+BufferedImage::BufferedImage(int width, int height, int channels, int bytesPerPixel)
+{
+    info_ = ImageInfo{width, height, channels};
+    const int perPixel = bytesPerPixel > channels ? bytesPerPixel : channels;
+    // Not value-initialised: every byte is written by the decoder before it is read.
+    pixels_.reset(new std::uint8_t[pixelCount() * static_cast<std::size_t>(perPixel)]);
+}
+
+const std::uint8_t* BufferedImage::nextRow()
+{
+    if (nextRow_ >= info_.height)
+        throw Error("internal error: read past the last row");
+    return row(nextRow_++);
+}
+
+void checkDimensions(long long width, long long height, const char* format)
+{
+    if (width <= 0 || height <= 0)
+        throw Error(std::string("invalid ") + format + " dimensions");
+    if (width > kMaxJpegSide || height > kMaxJpegSide || width * height > kMaxPixels)
+        throw Error(std::string(format) + " image is too large (" + std::to_string(width) + "x" +
+                    std::to_string(height) + ")");
+}
+
+void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels, int channelsWithAlpha)
+{
+    const int colours = channelsWithAlpha - 1;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned alpha = src[colours];
+        for (int c = 0; c < colours; ++c)
+            dst[c] = overWhite(src[c], alpha);
+        src += channelsWithAlpha;
+        dst += colours;
+    }
+}
+
+std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size)
+{
+    // Some writers already include the APP1 header; do not double it.
+    const bool hasHeader =
+        size >= sizeof kExifHeader && std::memcmp(data, kExifHeader, sizeof kExifHeader) == 0;
+    std::vector<std::uint8_t> payload(hasHeader ? size : sizeof kExifHeader + size);
+    std::uint8_t* out = payload.data();
+    if (!hasHeader) {
+        std::memcpy(out, kExifHeader, sizeof kExifHeader);
+        out += sizeof kExifHeader;
+    }
+    if (size > 0)
+        std::memcpy(out, data, size);
+    return payload;
+}
+
+} // namespace cjpeg

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace cjpeg {
+
+// Source metadata carried over into the JPEG, each stored as the exact APP marker payload it becomes.
+struct Metadata
+{
+    std::vector<std::uint8_t> exif; // starts with "Exif\0\0"
+    std::vector<std::uint8_t> xmp;  // starts with the XMP namespace and its NUL
+    std::vector<std::uint8_t> icc;  // raw profile; split into chunks by the writer
+};
+
+// Size and sample layout of the decoded rows: 1 channel (gray) or 3 (RGB), 8 bits each.
+struct ImageInfo
+{
+    int width = 0;
+    int height = 0;
+    int channels = 3;
+};
+
+// Hands out a decoded image one 8-bit scanline at a time, top row first.
+class ImageReader
+{
+public:
+    virtual ~ImageReader() = default;
+    ImageReader() = default;
+    ImageReader(const ImageReader&) = delete;
+    ImageReader& operator=(const ImageReader&) = delete;
+
+    const ImageInfo& info() const { return info_; }
+    const Metadata& metadata() const { return metadata_; }
+    void setMetadata(Metadata metadata) { metadata_ = std::move(metadata); }
+
+    // The next row of width * channels samples; valid until the following call.
+    virtual const std::uint8_t* nextRow() = 0;
+    // Called once all rows were taken, so a reader can verify the rest of the file.
+    virtual void finish() {}
+
+protected:
+    ImageInfo info_;
+    Metadata metadata_;
+};
+
+// A fully decoded image, for formats that cannot be delivered row by row.
+class BufferedImage final : public ImageReader
+{
+public:
+    // `bytesPerPixel` above `channels` leaves room for a decoder that writes wider pixels (e.g. RGBA)
+    // into the same memory before they are packed down in place.
+    BufferedImage(int width, int height, int channels, int bytesPerPixel = 0);
+
+    std::uint8_t* data() { return pixels_.get(); }
+    std::uint8_t* row(int y) { return pixels_.get() + static_cast<std::size_t>(y) * stride(); }
+    std::size_t stride() const { return static_cast<std::size_t>(info_.width) * info_.channels; }
+    std::size_t pixelCount() const { return static_cast<std::size_t>(info_.width) * info_.height; }
+
+    const std::uint8_t* nextRow() override;
+
+private:
+    std::unique_ptr<std::uint8_t[]> pixels_;
+    int nextRow_ = 0;
+};
+
+// Refuses sizes a JPEG cannot hold or that would need an unreasonable amount of memory.
+void checkDimensions(long long width, long long height, const char* format);
+
+// Blends a sample over white with straight (non-premultiplied) alpha.
+inline std::uint8_t overWhite(unsigned value, unsigned alpha)
+{
+    return static_cast<std::uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
+// Drops the alpha of gray+alpha (2) or RGBA (4) pixels by blending them over white; `dst` may equal `src`.
+void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels, int channelsWithAlpha);
+
+// Wraps a bare TIFF-structured EXIF block (as PNG and WebP store it) into an APP1 payload.
+std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size);
+
+} // namespace cjpeg

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "Image.h"
+#include "JpegSupport.h"
+
+#include <cstdio>
+
+namespace cjpeg {
+
+// Encoder choices taken from the command line.
+struct EncodeSettings
+{
+    int quality = 75;
+    bool progressive = false;
+};
+
+// Encodes scanlines into a JPEG with optimised Huffman tables, carrying the source's metadata.
+class JpegWriter
+{
+public:
+    JpegWriter(std::FILE* out, const ImageInfo& info, const Metadata& metadata,
+               const EncodeSettings& settings);
+    JpegWriter(const JpegWriter&) = delete;
+    JpegWriter& operator=(const JpegWriter&) = delete;
+
+    void writeRow(const std::uint8_t* row);
+    void finish();
+
+private:
+    void writeMetadata(const Metadata& metadata);
+
+    JpegCompressor jpeg_;
+};
+
+} // namespace cjpeg

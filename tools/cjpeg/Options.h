@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace cjpeg {
+
+// What the command line asked for.
+struct Options
+{
+    std::string input;
+    std::string output;
+    int quality = 75;
+    bool progressive = false;
+};
+
+// A malformed command line; the program prints a one-line usage message and exits with code 2.
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name.
+Options parseOptions(const std::vector<std::string>& args);
+
+} // namespace cjpeg
