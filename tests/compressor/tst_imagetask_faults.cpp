@@ -129,7 +129,7 @@ void TestImageTaskFaults::exitCodes()
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, code);
     QCOMPARE(result.text, text);
-    QCOMPARE(readAll(task->task().value("outputPath").toString()), output);
+    QCOMPARE(readAll(base(task)->task().value("outputPath").toString()), output);
     QCOMPARE(base(task)->status(),
              int(code == 0 ? CompressTask::StatusSucceeded : CompressTask::StatusFailed));
 }
