@@ -44,6 +44,8 @@ void setupParser(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("ffmpeg-dir"), QStringLiteral("Folder that holds the ffmpeg to use."),
                       QStringLiteral("DIR")});
     parser.addOption({QStringLiteral("verbose"), QStringLiteral("Show the plug-in's diagnostic messages.")});
+    parser.addOption({QStringLiteral("stats"),
+                      QStringLiteral("Print the processor time of this program and of its tools at the end.")});
     parser.addHelpOption();
 }
 
@@ -106,6 +108,7 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
     options->ffmpegDir = parser.value(QStringLiteral("ffmpeg-dir"));
     options->preview = parser.isSet(QStringLiteral("preview"));
     options->verbose = parser.isSet(QStringLiteral("verbose"));
+    options->stats = parser.isSet(QStringLiteral("stats"));
     return true;
 }
 

@@ -22,6 +22,7 @@ struct HostOptions
     QString ffmpegDir;
     bool preview = false;
     bool verbose = false;
+    bool stats = false;
 
     // The request map a task for the job is built from.
     QVariantMap toRequest(const HostJob& job) const;

@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 
 namespace {
@@ -95,6 +97,14 @@ bool runJob(ICompressor* compressor, const HostOptions& options, const HostJob& 
     return succeeded;
 }
 
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -135,6 +145,12 @@ int main(int argc, char* argv[])
         out() << totals.files << " files, " << totals.files - totals.failed << " succeeded, " << totals.failed
               << " failed: " << SizeText::bytes(totals.bytesIn) << " -> " << SizeText::bytes(totals.bytesOut)
               << ", saved " << SizeText::saving(totals.bytesIn, totals.bytesOut) << Qt::endl;
+    }
+    if (options.stats) {
+        err() << QStringLiteral("cpu: host %1 s, tools %2 s")
+                     .arg(cpuSeconds(RUSAGE_SELF), 0, 'f', 3)
+                     .arg(cpuSeconds(RUSAGE_CHILDREN), 0, 'f', 3)
+              << Qt::endl;
     }
     return totals.failed == 0 ? ExitSuccess : ExitFailure;
 }

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config binutils
+    build-essential cmake pkg-config binutils openssl
+    time bc python3
     qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
     libavformat-dev libavcodec-dev libavutil-dev ffmpeg
     pngquant

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# A video encode through nerova-compress against the very same ffmpeg command run directly.
+# Usage: bench/video_host_vs_ffmpeg.sh BUILD_DIR [SIZE] [SECONDS] [PRESET]
+# Generates a SIZE (default 1920x1080), SECONDS (default 30) long source, encodes it through the host
+# (which prints the ffmpeg command it runs), then runs that command directly, one after the other.
+# Prints the wall-time ratio (goal <= 1.03) and the host's own processor time as a share of ffmpeg's
+# (goal <= 1%).
+set -euo pipefail
+
+build=${1:?build folder}
+size=${2:-1920x1080}
+seconds=${3:-30}
+preset=${4:-veryfast}
+host="$build/bin/nerova-compress"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=$size:rate=30:duration=$seconds" \
+    -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset ultrafast -crf 18 -c:a aac \
+    "$work/source.mp4"
+
+now() { date +%s.%N; }
+
+start=$(now)
+"$host" "$work/source.mp4" "$work/host.mp4" --preset "$preset" --quality 23 --verbose --stats \
+    > "$work/host.out" 2> "$work/host.err"
+host_wall=$(echo "$(now) - $start" | bc -l)
+host_cpu=$(sed -n 's/^cpu: host \([0-9.]*\) s, tools \([0-9.]*\) s$/\1/p' "$work/host.err")
+host_tools_cpu=$(sed -n 's/^cpu: host \([0-9.]*\) s, tools \([0-9.]*\) s$/\2/p' "$work/host.err")
+
+# The command the host ran, as its debug line shows it, with the outputs moved aside.
+command=$(grep -m1 -- ' -progress ' "$work/host.err")
+mapfile -t args < <(python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.argv[1])))' "$command")
+for i in "${!args[@]}"; do
+    case ${args[$i]} in
+    "$work/host.mp4") args[$i]="$work/direct.mp4" ;;
+    */progress_*.txt) args[$i]="$work/direct-progress.txt" ;;
+    esac
+done
+
+start=$(now)
+/usr/bin/time -f "%U %S" -o "$work/direct.time" "${args[@]}" < /dev/null > /dev/null 2>&1
+direct_wall=$(echo "$(now) - $start" | bc -l)
+direct_cpu=$(awk '{print $1 + $2}' "$work/direct.time")
+
+printf 'source: %s, %s s, preset %s\n' "$size" "$seconds" "$preset"
+printf 'through the host: %.2f s wall; host %.3f s cpu, ffmpeg %.2f s cpu\n' "$host_wall" "$host_cpu" "$host_tools_cpu"
+printf 'ffmpeg directly:  %.2f s wall; ffmpeg %.2f s cpu\n' "$direct_wall" "$direct_cpu"
+printf 'wall-time ratio host/direct: %.3f (goal <= 1.03)\n' "$(echo "$host_wall / $direct_wall" | bc -l)"
+printf 'host cpu as a share of ffmpeg cpu: %.3f%% (goal <= 1%%)\n' "$(echo "100 * $host_cpu / $host_tools_cpu" | bc -l)"
