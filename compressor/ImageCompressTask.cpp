@@ -1,6 +1,7 @@
 #include "ImageCompressTask.h"
 
 #include "FinishCode.h"
+#include "ScopedFlag.h"
 #include "ToolArguments.h"
 
 #include <QDebug>
@@ -8,19 +9,6 @@
 #include <QPointer>
 
 namespace {
-
-// Marks the time spent inside a signal of the task's own process.
-class FlagGuard
-{
-public:
-    explicit FlagGuard(bool& flag) : mFlag(flag) { mFlag = true; }
-    ~FlagGuard() { mFlag = false; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-private:
-    bool& mFlag;
-};
 
 constexpr int killWaitMs = 500;
 
@@ -108,7 +96,7 @@ void ImageCompressTask::onProcessError(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart || !mRunActive)
         return;
-    FlagGuard guard(mInProcessSignal);
+    ScopedFlag inProcessSignal(mInProcessSignal);
     qDebug() << "Cannot start" << mProcess->program() << mProcess->errorString();
     discardRun();
     cleanUpRun();
@@ -123,7 +111,7 @@ void ImageCompressTask::onCompressFinished(int exitCode, QProcess::ExitStatus ex
     qDebug() << "onFinished:" << exitCode << "," << exitStatus;
     if (!mRunActive)
         return;
-    FlagGuard guard(mInProcessSignal);
+    ScopedFlag inProcessSignal(mInProcessSignal);
     const QByteArray toolMessage = mProcess->readAllStandardError().trimmed();
     if (!toolMessage.isEmpty())
         qDebug().noquote() << QFileInfo(mProcess->program()).fileName() + QStringLiteral(":")

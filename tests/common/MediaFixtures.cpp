@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QVector>
 
 namespace MediaFixtures {
 
@@ -89,6 +91,30 @@ bool writeAll(const QString& path, const QByteArray& data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+bool setMp4Rotation(const QString& path, int degrees)
+{
+    // The 3x3 matrix of the 'tkhd' box in 16.16 fixed point: a b u / c d v / x y w.
+    static const QMap<int, QVector<qint32>> matrices{{0, {0x10000, 0, 0, 0x10000}},
+                                                     {90, {0, 0x10000, -0x10000, 0}},
+                                                     {180, {-0x10000, 0, 0, -0x10000}},
+                                                     {270, {0, -0x10000, 0x10000, 0}}};
+    if (!matrices.contains(degrees))
+        return false;
+    QByteArray data = readAll(path);
+    const int box = data.indexOf("tkhd");
+    if (box < 0 || data.at(box + 4) != 0) // version 0 only
+        return false;
+    const int matrix = box + 44;
+    const QVector<qint32>& values = matrices.value(degrees);
+    const int offsets[] = {0, 4, 12, 16}; // a, b, c, d
+    for (int i = 0; i < 4; ++i) {
+        const quint32 value = quint32(values.at(i));
+        for (int byte = 0; byte < 4; ++byte)
+            data[matrix + offsets[i] + byte] = char((value >> (24 - 8 * byte)) & 0xff);
+    }
+    return writeAll(path, data);
 }
 
 QString photo(const QString& fileName)

@@ -27,6 +27,10 @@ QString frameSize(const QString& path);
 QByteArray readAll(const QString& path);
 bool writeAll(const QString& path, const QByteArray& data);
 
+// Writes a display rotation (0, 90, 180 or 270 degrees clockwise) into the video track header of an
+// MP4 file that ffmpeg wrote; this ffmpeg has no option for it.
+bool setMp4Rotation(const QString& path, int degrees);
+
 // A real photograph kept with the tests.
 QString photo(const QString& fileName);
 

@@ -1,6 +1,7 @@
 // A stand-in for an image tool that misbehaves on request, for the faults a real tool cannot be made to
 // show. It reads the encoder's command line (-outfile OUT -quality Q ... IN), pngquant's
-// (--quality 0-Q --force IN -o OUT) or ffmpeg's (-i IN ... -quality Q OUT) and does what Q says:
+// (--quality 0-Q --force IN -o OUT) or ffmpeg's (-i IN ... -quality Q OUT, or -crf Q for video) and
+// does what Q says:
 //   exit:N      write a small result, exit with N      nooutput:N  write nothing, exit with N
 //   big         write a result larger than the input   empty       write an empty result, exit 0
 //   hang        never finish                           crash       abort
@@ -37,7 +38,7 @@ int main(int argc, char* argv[])
             outFile = argv[++i];
         else if (!std::strcmp(argv[i], "-o") && i + 1 < argc)
             outFile = argv[++i];
-        else if (!std::strcmp(argv[i], "-quality") && i + 1 < argc)
+        else if ((!std::strcmp(argv[i], "-quality") || !std::strcmp(argv[i], "-crf")) && i + 1 < argc)
             quality = argv[++i];
         else if (!std::strcmp(argv[i], "--quality") && i + 1 < argc)
             quality = std::string(argv[++i]).substr(2); // after pngquant's "0-"

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <base/NerovaGlobal.h>
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+// Follows ffmpeg's progress file while it grows and reports the output time reached as a fraction of
+// the expected duration; ends on ffmpeg's end line or when stopped, and then deletes the file.
+class NEROVA_EXPORT ProgressThread : public QThread
+{
+    Q_OBJECT
+public:
+    ProgressThread(float totalDuration, QString progressPath);
+
+    // Asks the thread to end; does not wait (use QThread::wait). Safe from any thread, at any time.
+    void stopThread();
+
+    // How long the thread rests when the file has no new line yet (or does not exist yet).
+    static constexpr int idleWaitMs = 20;
+
+signals:
+    void threadCompressProcess(float progress);
+
+protected:
+    void run() override;
+
+private:
+    bool keepsRunning();
+    // Rests for a moment unless stopped meanwhile; false once stopped.
+    bool idle();
+    // Handles one complete line; false on the end line.
+    bool handleLine(const QString& line);
+
+    const float mTotalDuration;
+    bool mRunning = true;
+    bool mWaitingForFile = true;
+    QMutex mMutex;
+    QWaitCondition mStopped;
+    const QString mProgressPath;
+};
