@@ -2,6 +2,7 @@
 
 #include "JpegCompressor.h"
 #include "PngCompressor.h"
+#include "VideoCompressor.h"
 #include "WebpCompressor.h"
 
 #include <QFileInfo>
@@ -28,7 +29,8 @@ QSharedPointer<ICompressTask> Compressor::createCompressTask(const QVariantMap& 
         return QSharedPointer<ICompressTask>(new PngCompressor(params));
     if (suffix == QLatin1String("webp"))
         return QSharedPointer<ICompressTask>(new WebpCompressor(params));
-    return {};
+    // Any other suffix, none included, is a video job; ffmpeg decides whether it can write it.
+    return QSharedPointer<ICompressTask>(new VideoCompressor(params));
 }
 
 ICompressor* CompressorEntry()

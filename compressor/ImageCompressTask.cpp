@@ -96,7 +96,7 @@ void ImageCompressTask::onProcessError(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart || !mRunActive)
         return;
-    ScopedFlag inProcessSignal(mInProcessSignal);
+    ScopedFlag inProcessSignal(this, mInProcessSignal);
     qDebug() << "Cannot start" << mProcess->program() << mProcess->errorString();
     discardRun();
     cleanUpRun();
@@ -111,7 +111,7 @@ void ImageCompressTask::onCompressFinished(int exitCode, QProcess::ExitStatus ex
     qDebug() << "onFinished:" << exitCode << "," << exitStatus;
     if (!mRunActive)
         return;
-    ScopedFlag inProcessSignal(mInProcessSignal);
+    ScopedFlag inProcessSignal(this, mInProcessSignal);
     const QByteArray toolMessage = mProcess->readAllStandardError().trimmed();
     if (!toolMessage.isEmpty())
         qDebug().noquote() << QFileInfo(mProcess->program()).fileName() + QStringLiteral(":")

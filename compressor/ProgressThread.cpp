@@ -1,7 +1,6 @@
 #include "ProgressThread.h"
 
 #include <QFile>
-#include <QMutexLocker>
 
 #include <cmath>
 
@@ -9,24 +8,32 @@ ProgressThread::ProgressThread(float totalDuration, QString progressPath)
     : mTotalDuration(totalDuration), mProgressPath(std::move(progressPath))
 {}
 
+ProgressThread::~ProgressThread()
+{
+    // Pairs with the lock that ends run(): a hand-over thread checkers can see, which QThread::wait()
+    // (built on Qt's own primitives) does not show them.
+    const std::lock_guard<std::mutex> locker(mMutex);
+}
+
 void ProgressThread::stopThread()
 {
-    QMutexLocker locker(&mMutex);
-    mRunning = false;
-    mStopped.wakeAll();
+    {
+        const std::lock_guard<std::mutex> locker(mMutex);
+        mRunning = false;
+    }
+    mStopped.notify_all();
 }
 
 bool ProgressThread::keepsRunning()
 {
-    QMutexLocker locker(&mMutex);
+    const std::lock_guard<std::mutex> locker(mMutex);
     return mRunning;
 }
 
 bool ProgressThread::idle()
 {
-    QMutexLocker locker(&mMutex);
-    if (mRunning)
-        mStopped.wait(&mMutex, idleWaitMs);
+    std::unique_lock<std::mutex> locker(mMutex);
+    mStopped.wait_for(locker, std::chrono::milliseconds(idleWaitMs), [this] { return !mRunning; });
     return mRunning;
 }
 
@@ -77,4 +84,6 @@ void ProgressThread::run()
     }
     file.close();
     QFile::remove(mProgressPath);
+    const std::lock_guard<std::mutex> locker(mMutex);
+    mRunning = false;
 }

@@ -2,10 +2,11 @@
 
 #include <base/NerovaGlobal.h>
 
-#include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
+
+#include <condition_variable>
+#include <mutex>
 
 // Follows ffmpeg's progress file while it grows and reports the output time reached as a fraction of
 // the expected duration; ends on ffmpeg's end line or when stopped, and then deletes the file.
@@ -14,6 +15,8 @@ class NEROVA_EXPORT ProgressThread : public QThread
     Q_OBJECT
 public:
     ProgressThread(float totalDuration, QString progressPath);
+    // The owner stops the thread and waits for it before deleting it.
+    ~ProgressThread() override;
 
     // Asks the thread to end; does not wait (use QThread::wait). Safe from any thread, at any time.
     void stopThread();
@@ -37,7 +40,7 @@ private:
     const float mTotalDuration;
     bool mRunning = true;
     bool mWaitingForFile = true;
-    QMutex mMutex;
-    QWaitCondition mStopped;
+    std::mutex mMutex; // standard primitives, so thread checkers see the hand-over
+    std::condition_variable mStopped;
     const QString mProgressPath;
 };

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <compressor/CompressTask.h>
 #include <compressor/ICompressTask.h>
 
 #include <QCoreApplication>
+#include <QSharedPointer>
 #include <QSignalSpy>
 #include <QTest>
+
+// The task behind a host's pointer; every task the factory makes is a CompressTask.
+inline CompressTask* compressTask(const QSharedPointer<ICompressTask>& task)
+{
+    return static_cast<CompressTask*>(task.data());
+}
 
 // How one task run ended, as a host hears it.
 struct TaskResult

@@ -34,10 +34,6 @@ private slots:
 
 private:
     QSharedPointer<ICompressTask> makeTask(const QString& behaviour, const QString& outputSuffix = "jpg");
-    static CompressTask* base(const QSharedPointer<ICompressTask>& task)
-    {
-        return static_cast<CompressTask*>(task.data());
-    }
 
     std::unique_ptr<QTemporaryDir> mWork;
     QString mTempDir, mSource, mOutput;
@@ -129,8 +125,8 @@ void TestImageTaskFaults::exitCodes()
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, code);
     QCOMPARE(result.text, text);
-    QCOMPARE(readAll(base(task)->task().value("outputPath").toString()), output);
-    QCOMPARE(base(task)->status(),
+    QCOMPARE(readAll(compressTask(task)->task().value("outputPath").toString()), output);
+    QCOMPARE(compressTask(task)->status(),
              int(code == 0 ? CompressTask::StatusSucceeded : CompressTask::StatusFailed));
 }
 
@@ -148,7 +144,7 @@ void TestImageTaskFaults::abortDuringRun()
     QSignalSpy finished(task.data(), &ICompressTask::compressFinished);
     QVERIFY(finished.isValid());
     QVERIFY(task->startTask());
-    QCOMPARE(base(task)->status(), int(CompressTask::StatusRunning));
+    QCOMPARE(compressTask(task)->status(), int(CompressTask::StatusRunning));
     // Wait until the tool really runs and has begun its (partial) result.
     QTRY_VERIFY(!QDir(mTempDir).entryList({"compress*"}, QDir::Dirs).isEmpty());
     const QString workDir = QDir(mTempDir).entryInfoList({"compress*"}, QDir::Dirs).first().filePath();
@@ -157,7 +153,7 @@ void TestImageTaskFaults::abortDuringRun()
     task->abortTask();
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.first().at(0).toInt(), FinishCode::Aborted);
-    QVERIFY(base(task)->isFinished());
+    QVERIFY(compressTask(task)->isFinished());
     QVERIFY(!QFileInfo::exists(workDir));
     QCOMPARE(readAll(mOutput), mUserBytes);
 

@@ -127,7 +127,7 @@ void TestJpegCompressor::compressesRealPhotos()
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.text, QString());
-    QCOMPARE(static_cast<CompressTask*>(task.data())->status(), int(CompressTask::StatusSucceeded));
+    QCOMPARE(compressTask(task)->status(), int(CompressTask::StatusSucceeded));
 
     QVERIFY(isJpeg(output));
     QVERIFY2(
@@ -180,7 +180,7 @@ void TestJpegCompressor::corruptSourceIsRefused()
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, FinishCode::CorruptSource);
     QCOMPARE(result.text, QStringLiteral("The file is corrupt or not a standard file format"));
-    QCOMPARE(static_cast<CompressTask*>(task.data())->status(), int(CompressTask::StatusFailed));
+    QCOMPARE(compressTask(task)->status(), int(CompressTask::StatusFailed));
     if (outputExistedBefore)
         QCOMPARE(readAll(output), QByteArray("the user's own file"));
     else
@@ -297,7 +297,7 @@ void TestJpegCompressor::unsafeRequestValueReachesNoTool()
     const TaskResult result = runTask(*task);
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, FinishCode::InvalidRequest);
-    QVERIFY(task.staticCast<CompressTask>()->isFinished());
+    QVERIFY(compressTask(task)->isFinished());
     QCOMPARE(readAll(output), QByteArray("the user's own file"));
     QCOMPARE(QDir(mTempDir).isEmpty(), true);
 }

@@ -24,11 +24,6 @@ bool isWebp(const QString& path)
     return data.startsWith("RIFF") && data.mid(8, 4) == "WEBP";
 }
 
-CompressTask* base(const QSharedPointer<ICompressTask>& task)
-{
-    return static_cast<CompressTask*>(task.data());
-}
-
 } // namespace
 
 class TestWebpCompressor : public QObject
@@ -129,7 +124,7 @@ void TestWebpCompressor::convertsImages()
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, 0);
     QCOMPARE(result.text, QString("successful"));
-    QCOMPARE(base(task)->status(), int(CompressTask::StatusSucceeded));
+    QCOMPARE(compressTask(task)->status(), int(CompressTask::StatusSucceeded));
     QVERIFY(isWebp(output));
     QCOMPARE(frameSize(output), frameSize(source));
     QVERIFY(ssim(source, output) > 0.9);
@@ -161,7 +156,7 @@ void TestWebpCompressor::corruptSourceFailsAndKeepsTheUsersFile()
     QCOMPARE(result.finishCount, 1);
     QVERIFY(result.code != 0);
     QCOMPARE(result.text, QString("fail"));
-    QCOMPARE(base(task)->status(), int(CompressTask::StatusFailed));
+    QCOMPARE(compressTask(task)->status(), int(CompressTask::StatusFailed));
     QCOMPARE(readAll(output), QByteArray("the user's own file"));
 
     QFile::remove(output);
@@ -208,7 +203,7 @@ void TestWebpCompressor::ffmpegFromConfiguration()
     QSignalSpy spy(missing.data(), &ICompressTask::compressFinished);
     QVERIFY(spy.isValid());
     QVERIFY(!missing->startTask());
-    QCOMPARE(base(missing)->status(), int(CompressTask::StatusRunning));
+    QCOMPARE(compressTask(missing)->status(), int(CompressTask::StatusRunning));
     QCOMPARE(spy.count(), 0);
 
     Nerova::getConfig()[kFFmpegPath] = ffmpegFolder("tools", ffmpeg());
@@ -248,7 +243,7 @@ void TestWebpCompressor::abortWhenNothingRunsDeletesNothing()
     QVERIFY(writeAll(output, "the user's own file"));
     const auto task = makeTask(path("in.png"), output);
     task->abortTask();
-    QCOMPARE(base(task)->status(), 0);
+    QCOMPARE(compressTask(task)->status(), 0);
     QCOMPARE(readAll(output), QByteArray("the user's own file"));
 }
 
