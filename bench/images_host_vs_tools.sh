@@ -50,7 +50,7 @@ bench() { # format
     for ((round = 0; round < rounds; ++round)); do
         rm -f "$dir"/host/* "$dir"/single/* "$dir"/direct/*
         start=$(now)
-        "$host" "${inputs[@]}" -o "$dir/host" --to "$format" > /dev/null
+        "$host" "${inputs[@]}" -o "$dir/host" --to "$format" -j 1 --overwrite > /dev/null
         best_host=$(min "$best_host" "$(echo "$(now) - $start" | bc -l)")
 
         start=$(now)

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int maxParallelJobs = 256;
+
 // Sensible qualities for each kind of output: the JPEG/WebP quality, the upper end of pngquant's
 // range, libx264's constant rate factor.
 QString defaultQualityFor(const QString& outputPath)
@@ -20,19 +22,26 @@ QString defaultQualityFor(const QString& outputPath)
 
 void setupParser(QCommandLineParser& parser)
 {
-    parser.setApplicationDescription(QStringLiteral("Makes an image or video file smaller."));
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The source file(s)."),
+    parser.setApplicationDescription(QStringLiteral("Makes image and video files smaller."));
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("The source files and folders."),
                                  QStringLiteral("INPUT..."));
-    parser.addPositionalArgument(QStringLiteral("OUTPUT"),
-                                 QStringLiteral("The file to write; its suffix chooses the format."),
-                                 QStringLiteral("[OUTPUT]"));
+    parser.addPositionalArgument(
+        QStringLiteral("OUTPUT"),
+        QStringLiteral("Without -o: the file to write; its suffix chooses the format."),
+        QStringLiteral("[OUTPUT]"));
     parser.addOption({{QStringLiteral("o"), QStringLiteral("output-dir")},
                       QStringLiteral("Compress every INPUT into this folder."),
                       QStringLiteral("OUTDIR")});
-    parser.addOption(
-        {QStringLiteral("to"),
-         QStringLiteral("With -o: the output format (jpg, png, webp, mp4, ...); default: the input's."),
-         QStringLiteral("FORMAT")});
+    parser.addOption({{QStringLiteral("r"), QStringLiteral("recursive")},
+                      QStringLiteral("With -o: take the files of sub-folders too, keeping the tree.")});
+    parser.addOption({QStringLiteral("to"),
+                      QStringLiteral("With -o: the output format of every image (jpg, png, webp) or every "
+                                     "video (mp4, mkv, ...); default: the input's."),
+                      QStringLiteral("FORMAT")});
+    parser.addOption({{QStringLiteral("j"), QStringLiteral("jobs")},
+                      QStringLiteral("Files compressed at the same time (default: one per processor); "
+                                     "videos go one at a time."),
+                      QStringLiteral("N")});
     parser.addOption({QStringLiteral("quality"),
                       QStringLiteral("Quality: JPEG/WebP 0-100, PNG upper bound 0-100, video CRF."),
                       QStringLiteral("Q")});
@@ -43,9 +52,20 @@ void setupParser(QCommandLineParser& parser)
     parser.addOption({QStringLiteral("preview"), QStringLiteral("Encode a short video preview only.")});
     parser.addOption({QStringLiteral("ffmpeg-dir"), QStringLiteral("Folder that holds the ffmpeg to use."),
                       QStringLiteral("DIR")});
+    parser.addOption(
+        {QStringLiteral("keep-dates"), QStringLiteral("Give each output its source's modification time.")});
+    parser.addOption({QStringLiteral("overwrite"),
+                      QStringLiteral("Replace existing outputs (otherwise they are skipped).")});
+    parser.addOption({QStringLiteral("in-place"),
+                      QStringLiteral("Allow replacing a source by its own result (only a finished result "
+                                     "replaces it).")});
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("Print one JSON object per finished file and a summary object, "
+                                     "nothing else, on standard output.")});
     parser.addOption({QStringLiteral("verbose"), QStringLiteral("Show the plug-in's diagnostic messages.")});
-    parser.addOption({QStringLiteral("stats"),
-                      QStringLiteral("Print the processor time of this program and of its tools at the end.")});
+    parser.addOption(
+        {QStringLiteral("stats"),
+         QStringLiteral("Print the processor time of this program and of its tools at the end.")});
     parser.addHelpOption();
 }
 
@@ -76,27 +96,33 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
         return false;
     }
     const QStringList positional = parser.positionalArguments();
-    const QString outputDir = parser.value(QStringLiteral("output-dir"));
-    const QString format = parser.value(QStringLiteral("to")).toLower();
-    if (outputDir.isEmpty()) {
-        if (positional.size() != 2 || !format.isEmpty()) {
-            *errorText = QStringLiteral("Expected INPUT OUTPUT, or INPUT... -o OUTDIR [--to FORMAT].");
+    options->outputDir = parser.value(QStringLiteral("output-dir"));
+    options->format = parser.value(QStringLiteral("to")).toLower();
+    options->recursive = parser.isSet(QStringLiteral("recursive"));
+    if (parser.isSet(QStringLiteral("output-dir")) && options->outputDir.isEmpty()) {
+        *errorText = QStringLiteral("-o needs a folder.");
+        return false;
+    }
+    if (options->outputDir.isEmpty()) {
+        if (positional.size() != 2 || !options->format.isEmpty() || options->recursive) {
+            *errorText = QStringLiteral("Expected INPUT OUTPUT, or INPUT... -o OUTDIR [-r] [--to FORMAT].");
             return false;
         }
-        options->jobs = {
-            {QFileInfo(positional.at(0)).absoluteFilePath(), QFileInfo(positional.at(1)).absoluteFilePath()}};
+        options->inputs = QStringList{positional.at(0)};
+        options->outputPath = positional.at(1);
     } else {
         if (positional.isEmpty()) {
             *errorText = QStringLiteral("Expected at least one INPUT with -o OUTDIR.");
             return false;
         }
-        const QDir dir(outputDir);
-        for (const QString& input : positional) {
-            const QFileInfo source(input);
-            const QString suffix = format.isEmpty() ? source.suffix() : format;
-            options->jobs.append(
-                {source.absoluteFilePath(),
-                 dir.absoluteFilePath(source.completeBaseName() + QLatin1Char('.') + suffix)});
+        options->inputs = positional;
+    }
+    if (parser.isSet(QStringLiteral("jobs"))) {
+        bool ok = false;
+        options->parallelJobs = parser.value(QStringLiteral("jobs")).toInt(&ok);
+        if (!ok || options->parallelJobs < 1 || options->parallelJobs > maxParallelJobs) {
+            *errorText = QStringLiteral("-j expects a number from 1 to %1.").arg(maxParallelJobs);
+            return false;
         }
     }
     if (parser.isSet(QStringLiteral("quality")))
@@ -109,6 +135,10 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
     options->preview = parser.isSet(QStringLiteral("preview"));
     options->verbose = parser.isSet(QStringLiteral("verbose"));
     options->stats = parser.isSet(QStringLiteral("stats"));
+    options->json = parser.isSet(QStringLiteral("json"));
+    options->keepDates = parser.isSet(QStringLiteral("keep-dates"));
+    options->overwrite = parser.isSet(QStringLiteral("overwrite"));
+    options->inPlace = parser.isSet(QStringLiteral("in-place"));
     return true;
 }
 

@@ -5,17 +5,25 @@
 #include <QStringList>
 #include <QVariantMap>
 
-// One file to compress: where it comes from and where the result goes.
+// One file to compress: where it comes from, where the result goes and how it is shown to the user.
 struct HostJob
 {
     QString inputPath;
     QString outputPath;
+    QString displayName;
+    bool isVideo = false;
 };
 
 // What the user asked the host for on the command line.
 struct HostOptions
 {
-    QList<HostJob> jobs;
+    // "INPUT OUTPUT": the one input and its output file. "INPUT... -o OUTDIR": files and folders.
+    QStringList inputs;
+    QString outputPath;
+    QString outputDir;
+    QString format;
+    int parallelJobs = 0; // 0: one per processor
+    bool recursive = false;
     QString quality;
     QString preset;
     QString scale;
@@ -23,6 +31,10 @@ struct HostOptions
     bool preview = false;
     bool verbose = false;
     bool stats = false;
+    bool json = false;
+    bool keepDates = false;
+    bool overwrite = false;
+    bool inPlace = false;
 
     // The request map a task for the job is built from.
     QVariantMap toRequest(const HostJob& job) const;

@@ -1,25 +1,38 @@
-// nerova-compress: compresses image and video files through the plug-in, as a host application does.
+// nerova-compress: compresses image and video files and folders through the plug-in, as a host
+// application does.
 
 #include "HostOptions.h"
-#include "JobRunner.h"
+#include "Job.h"
+#include "JobPlanner.h"
+#include "JobScheduler.h"
+#include "JsonReport.h"
+#include "MediaKind.h"
 #include "PluginLoader.h"
-#include "SizeText.h"
+#include "ProgressDisplay.h"
+#include "RunSummary.h"
+#include "SignalWatcher.h"
+#include "TextReport.h"
 
 #include <NerovaBase/NerovaBase.h>
 #include <compressor/ICompressor.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
+#include <QThread>
+#include <QTimer>
 
 #include <sys/resource.h>
 
+#include <csignal>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2, ExitInterrupted = 130 };
+
+// How long the running tasks get to report their abort before the host gives up on them.
+constexpr int abortGraceMs = 15000;
 
 bool verboseMessages = false;
 
@@ -43,66 +56,20 @@ QTextStream& err()
     return stream;
 }
 
-struct Totals
-{
-    int files = 0;
-    int failed = 0;
-    qint64 bytesIn = 0;
-    qint64 bytesOut = 0;
-};
-
-// Runs one job and prints its line; false when it did not end with finish code 0.
-bool runJob(ICompressor* compressor, const HostOptions& options, const HostJob& job, Totals* totals)
-{
-    ++totals->files;
-    const QString prefix =
-        options.jobs.size() > 1 ? QDir::toNativeSeparators(job.inputPath) + QStringLiteral(": ") : QString();
-    if (!QFileInfo(job.inputPath).isFile()) {
-        err() << prefix << "no such file: " << job.inputPath << Qt::endl;
-        ++totals->failed;
-        return false;
-    }
-    const QSharedPointer<ICompressTask> task = compressor->createCompressTask(options.toRequest(job));
-    if (!task) {
-        err() << prefix << "no compressor for " << job.outputPath << Qt::endl;
-        ++totals->failed;
-        return false;
-    }
-    QDir().mkpath(QFileInfo(job.outputPath).absolutePath());
-
-    const qint64 inputSize = QFileInfo(job.inputPath).size();
-    JobRunner runner(task);
-    if (!runner.run(options.preview)) {
-        err() << prefix << "the task could not start (is its tool installed next to "
-              << QCoreApplication::applicationFilePath() << "?)" << Qt::endl;
-        ++totals->failed;
-        return false;
-    }
-    const QFileInfo output(job.outputPath);
-    out() << prefix << "finish code " << runner.finishCode() << " \"" << runner.finishText()
-          << "\": " << SizeText::bytes(inputSize) << " -> ";
-    if (output.exists())
-        out() << SizeText::bytes(output.size()) << ", saved " << SizeText::saving(inputSize, output.size());
-    else
-        out() << "no output";
-    out() << Qt::endl;
-
-    const bool succeeded = runner.finishCode() == 0;
-    if (succeeded) {
-        totals->bytesIn += inputSize;
-        totals->bytesOut += output.size();
-    } else {
-        ++totals->failed;
-    }
-    return succeeded;
-}
-
 double cpuSeconds(int who)
 {
     rusage usage{};
     getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QStringList videoSuffixesOf(ICompressor* compressor)
+{
+    QStringList suffixes;
+    for (const QVariant& suffix : compressor->getSupportOriginal())
+        suffixes << suffix.toString();
+    return suffixes;
 }
 
 } // namespace
@@ -122,10 +89,6 @@ int main(int argc, char* argv[])
         err() << "nerova-compress: " << errorText << "\n" << HostOptions::usage();
         return ExitUsage;
     }
-    if (options.jobs.size() == 1 && !QFileInfo(options.jobs.first().inputPath).isFile()) {
-        err() << "nerova-compress: no such file: " << options.jobs.first().inputPath << "\n";
-        return ExitUsage;
-    }
     verboseMessages = options.verbose;
     qInstallMessageHandler(messageHandler);
     if (!options.ffmpegDir.isEmpty())
@@ -134,23 +97,76 @@ int main(int argc, char* argv[])
     PluginLoader loader;
     ICompressor* compressor = loader.load();
     if (!compressor) {
-        err() << "nerova-compress: cannot load the compressor: " << loader.errorText() << "\n";
+        err() << "nerova-compress: cannot load the compressor: " << loader.errorText() << Qt::endl;
         return ExitFailure;
     }
 
-    Totals totals;
-    for (const HostJob& job : options.jobs)
-        runJob(compressor, options, job, &totals);
-    if (totals.files > 1) {
-        out() << totals.files << " files, " << totals.files - totals.failed << " succeeded, " << totals.failed
-              << " failed: " << SizeText::bytes(totals.bytesIn) << " -> " << SizeText::bytes(totals.bytesOut)
-              << ", saved " << SizeText::saving(totals.bytesIn, totals.bytesOut) << Qt::endl;
+    const MediaKind kinds(videoSuffixesOf(compressor));
+    JobPlanner planner(options, kinds);
+    if (!planner.plan(&errorText)) {
+        err() << "nerova-compress: " << errorText << Qt::endl;
+        return ExitUsage;
     }
+    for (const QString& note : planner.notes())
+        err() << "nerova-compress: " << note << Qt::endl;
+    if (planner.jobs().isEmpty())
+        err() << "nerova-compress: no images or videos to compress" << Qt::endl;
+
+    // Signals are caught before the first tool starts, so an interrupt always goes through the aborts.
+    SignalWatcher signalWatcher;
+    if (!signalWatcher.isValid())
+        err() << "nerova-compress: cannot watch for interrupts" << Qt::endl;
+
+    RunSummary summary;
+    std::unique_ptr<Report> report;
+    if (options.json)
+        report = std::make_unique<JsonReport>();
+    else
+        report = std::make_unique<TextReport>(!options.outputDir.isEmpty());
+    const int parallelJobs = options.parallelJobs > 0 ? options.parallelJobs : QThread::idealThreadCount();
+    JobScheduler scheduler(compressor, options, planner.jobs(), planner.refusals(), parallelJobs);
+    ProgressDisplay display(scheduler, summary);
+    bool interrupted = false;
+
+    QObject::connect(&scheduler, &JobScheduler::jobProgressed, &display, &ProgressDisplay::onJobProgressed);
+    QObject::connect(&scheduler, &JobScheduler::jobFinished, &app, [&](const JobResult& result) {
+        summary.add(result);
+        display.hide();
+        report->fileFinished(result);
+        display.show();
+    });
+    QObject::connect(&scheduler, &JobScheduler::allFinished, &app, [&] {
+        display.stop();
+        int status = ExitSuccess;
+        if (interrupted)
+            status = ExitInterrupted;
+        else if (summary.failed() > 0 || summary.aborted() > 0)
+            status = ExitFailure;
+        report->runFinished(summary, scheduler.notStartedCount(), interrupted, status);
+        QCoreApplication::exit(status);
+    });
+    QObject::connect(&signalWatcher, &SignalWatcher::signalReceived, &app, [&](int signalNumber) {
+        if (interrupted)
+            return; // already stopping
+        interrupted = true;
+        display.hide();
+        err() << "nerova-compress: " << (signalNumber == SIGTERM ? "terminated" : "interrupted")
+              << ", stopping " << scheduler.runningJobs().size() << " running job(s)" << Qt::endl;
+        display.show();
+        QTimer::singleShot(abortGraceMs, &app, [] {
+            err() << "nerova-compress: some tasks did not report their abort" << Qt::endl;
+            QCoreApplication::exit(ExitInterrupted);
+        });
+        scheduler.cancel();
+    });
+
+    scheduler.start();
+    const int status = QCoreApplication::exec();
     if (options.stats) {
         err() << QStringLiteral("cpu: host %1 s, tools %2 s")
                      .arg(cpuSeconds(RUSAGE_SELF), 0, 'f', 3)
                      .arg(cpuSeconds(RUSAGE_CHILDREN), 0, 'f', 3)
               << Qt::endl;
     }
-    return totals.failed == 0 ? ExitSuccess : ExitFailure;
+    return status;
 }

@@ -1,12 +1,77 @@
-// nerova-compress as a user runs it: it loads the plug-in, compresses, and says how it went.
+// nerova-compress as a user runs it: it loads the plug-in, compresses files and folders, and says how
+// it went in words or in JSON.
 
 #include "MediaFixtures.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace MediaFixtures;
+
+namespace {
+
+// A short clip that the video task re-encodes quickly; a high quality so the result comes out smaller.
+bool makeVideo(const QString& path, const QString& size = QStringLiteral("160x120"), int seconds = 1)
+{
+    return run(ffmpeg(),
+               {"-v", "error", "-y", "-f", "lavfi", "-i",
+                QStringLiteral("testsrc2=size=%1:rate=25:duration=%2").arg(size).arg(seconds), "-pix_fmt",
+                "yuv420p", "-c:v", "libx264", "-preset", "ultrafast", "-crf", "10", path});
+}
+
+// An image of the given format that compressing makes smaller.
+bool makeSource(const QString& path, const QString& pattern = QStringLiteral("mandelbrot=size=320x240"))
+{
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix == "mp4")
+        return makeVideo(path);
+    if (suffix == "jpg")
+        return makeImage(path, pattern, {"-q:v", "1"});
+    if (suffix == "webp")
+        return makeImage(path, pattern, {"-lossless", "1"});
+    return makeImage(path, pattern);
+}
+
+// Every file under dir, as paths relative to it, hidden ones included.
+QStringList filesUnder(const QString& dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+bool setModificationTime(const QString& path, const QDateTime& time)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
+QList<QJsonObject> jsonLines(const QString& text, bool* allParsed)
+{
+    QList<QJsonObject> objects;
+    *allParsed = true;
+    for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8(), &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            *allParsed = false;
+        objects << document.object();
+    }
+    return objects;
+}
+
+} // namespace
 
 class TestHost : public QObject
 {
@@ -16,6 +81,16 @@ private slots:
     void compressesAnImage();
     void reportsAFailure();
     void compressesSeveralFilesIntoAFolder();
+    void keepsTheTreeWithRecursion();
+    void convertsImagesWithTo();
+    void parallelJobsGiveTheSameBytes();
+    void jsonReportsEveryFile();
+    void interruptLeavesNothingBehind_data();
+    void interruptLeavesNothingBehind();
+    void keepsDates();
+    void outputRules_data();
+    void outputRules();
+    void inPlaceKeepsTheSourceOnFailure();
     void exitStatus_data();
     void exitStatus();
 
@@ -35,7 +110,7 @@ TestHost::Outcome TestHost::host(const QStringList& arguments)
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QStringLiteral(HOST_PROGRAM), arguments);
     Outcome outcome;
-    if (!process.waitForFinished(60000))
+    if (!process.waitForFinished(120000))
         return outcome;
     outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     outcome.out = QString::fromUtf8(process.readAllStandardOutput());
@@ -87,7 +162,295 @@ void TestHost::compressesSeveralFilesIntoAFolder()
     QCOMPARE(frameSize(work.filePath("out/nested/first.jpg")), QString("320x240"));
     QCOMPARE(frameSize(work.filePath("out/nested/second.jpg")), QString("200x100"));
     QVERIFY(!QFileInfo::exists(work.filePath("out/nested/broken.jpg")));
-    QVERIFY2(outcome.out.contains("3 files, 2 succeeded, 1 failed"), qPrintable(outcome.out));
+    // The summary table, with the failure's code and text.
+    const QString out = outcome.out;
+    QVERIFY2(QRegularExpression("files +3\n +succeeded +2\n +failed +1\n").match(out).hasMatch(),
+             qPrintable(out));
+    QVERIFY2(out.contains(broken + ": finish code 1 \"The file is corrupt or not a standard file format\"\n"),
+             qPrintable(out));
+    QVERIFY(out.contains(QRegularExpression("wall time +\\d+:\\d\\d:\\d\\d")));
+}
+
+void TestHost::keepsTheTreeWithRecursion()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    QVERIFY(in.mkpath("x/y"));
+    QVERIFY(makeSource(in.filePath("a.png")));
+    QVERIFY(makeSource(in.filePath("x/b.jpg")));
+    QVERIFY(makeSource(in.filePath("x/y/c.webp")));
+    QVERIFY(writeAll(in.filePath("x/notes.txt"), "not media"));
+    QVERIFY(makeSource(in.filePath(".hidden.png")));
+
+    Outcome outcome = host({in.path(), "-o", work.filePath("flat")});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(filesUnder(work.filePath("flat")), QStringList{"a.png"});
+    QVERIFY2(outcome.err.contains("sub-folder(s) left out (use -r)"), qPrintable(outcome.err));
+
+    outcome = host({"-r", in.path(), "-o", work.filePath("tree")});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(filesUnder(work.filePath("tree")), (QStringList{"a.png", "x/b.jpg", "x/y/c.webp"}));
+    QVERIFY2(outcome.err.contains("1 file(s) that are neither images nor videos left out"),
+             qPrintable(outcome.err));
+    QCOMPARE(frameSize(work.filePath("tree/x/y/c.webp")), QString("320x240"));
+
+    // An output folder inside the input folder: its results are never taken as inputs.
+    for (int round = 0; round < 2; ++round) {
+        outcome = host({"-r", in.path(), "-o", in.filePath("out"), "--overwrite"});
+        QCOMPARE(outcome.exitCode, 0);
+    }
+    QCOMPARE(filesUnder(in.filePath("out")), (QStringList{"a.png", "x/b.jpg", "x/y/c.webp"}));
+}
+
+void TestHost::convertsImagesWithTo()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    QVERIFY(in.mkpath("sub"));
+    QVERIFY(makeSource(in.filePath("a.png")));
+    QVERIFY(makeSource(in.filePath("sub/b.jpg")));
+    QVERIFY(makeSource(in.filePath("sub/clip.mp4")));
+
+    const Outcome outcome = host({"-r", in.path(), "-o", work.filePath("out"), "--to", "webp"});
+    QCOMPARE(outcome.exitCode, 0);
+    // Pictures become WebP; the video keeps its own format.
+    QCOMPARE(filesUnder(work.filePath("out")), (QStringList{"a.webp", "sub/b.webp", "sub/clip.mp4"}));
+    QVERIFY(readAll(work.filePath("out/a.webp")).startsWith("RIFF"));
+    QVERIFY(ssim(in.filePath("sub/b.jpg"), work.filePath("out/sub/b.webp")) > 0.8);
+    QCOMPARE(frameSize(work.filePath("out/sub/clip.mp4")), QString("160x120"));
+
+    // Two pictures that would both become a.webp: the first in order writes it, the other fails.
+    QVERIFY(makeSource(in.filePath("a.jpg")));
+    const Outcome clash = host({in.path(), "-o", work.filePath("clash"), "--to", "webp"});
+    QCOMPARE(clash.exitCode, 1);
+    QVERIFY2(clash.out.contains(in.filePath("a.png") +
+                                ": failed: another input has the same output: " + in.filePath("a.jpg")),
+             qPrintable(clash.out));
+    QVERIFY(ssim(in.filePath("a.jpg"), work.filePath("clash/a.webp")) > 0.8);
+}
+
+void TestHost::parallelJobsGiveTheSameBytes()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    QVERIFY(in.mkpath("."));
+    const QStringList patterns{"mandelbrot=size=320x240", "cellauto=size=320x240:rule=30",
+                               "life=size=320x240", "gradients=size=320x240:seed=7"};
+    QStringList names;
+    for (int i = 0; i < patterns.size(); ++i) {
+        for (const char* suffix : {"png", "jpg", "webp"}) {
+            const QString name = QStringLiteral("p%1.%2").arg(i).arg(suffix);
+            QVERIFY(makeSource(in.filePath(name), patterns.at(i)));
+            names << name;
+        }
+    }
+    QCOMPARE(host({in.path(), "-o", work.filePath("one"), "-j", "1"}).exitCode, 0);
+    QCOMPARE(host({in.path(), "-o", work.filePath("four"), "-j", "4"}).exitCode, 0);
+    names.sort();
+    QCOMPARE(filesUnder(work.filePath("four")), names);
+    for (const QString& name : names) {
+        const QByteArray one = readAll(work.filePath("one/" + name));
+        QVERIFY(!one.isEmpty());
+        QVERIFY2(one == readAll(work.filePath("four/" + name)), qPrintable(name));
+    }
+}
+
+void TestHost::jsonReportsEveryFile()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    QVERIFY(in.mkpath("."));
+    QVERIFY(makeSource(in.filePath("good.png")));
+    QVERIFY(writeAll(in.filePath("broken.jpg"), "not an image"));
+    QVERIFY(makeSource(in.filePath("kept.png")));
+    QVERIFY(QDir(work.path()).mkpath("out"));
+    QVERIFY(writeAll(work.filePath("out/kept.png"), "user's file"));
+
+    const Outcome outcome = host({"--json", in.path(), "-o", work.filePath("out")});
+    QCOMPARE(outcome.exitCode, 1);
+    bool allParsed = false;
+    const QList<QJsonObject> objects = jsonLines(outcome.out, &allParsed);
+    QVERIFY2(allParsed, qPrintable(outcome.out)); // nothing but JSON on standard output
+    QCOMPARE(objects.size(), 4);
+
+    QMap<QString, QJsonObject> files;
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject& file = objects.at(i);
+        QCOMPARE(file.value("type").toString(), QString("file"));
+        for (const char* key :
+             {"input", "output", "result", "code", "text", "bytesIn", "bytesOut", "seconds"})
+            QVERIFY2(file.contains(key), key);
+        files.insert(QFileInfo(file.value("input").toString()).fileName(), file);
+    }
+    const QJsonObject good = files.value("good.png");
+    QCOMPARE(good.value("result").toString(), QString("succeeded"));
+    QCOMPARE(good.value("code").toInt(-1), 0);
+    QCOMPARE(good.value("output").toString(), work.filePath("out/good.png"));
+    QCOMPARE(good.value("bytesIn").toVariant().toLongLong(), QFileInfo(in.filePath("good.png")).size());
+    QCOMPARE(good.value("bytesOut").toVariant().toLongLong(),
+             QFileInfo(work.filePath("out/good.png")).size());
+    QVERIFY(good.value("bytesOut").toVariant().toLongLong() < good.value("bytesIn").toVariant().toLongLong());
+    QVERIFY(good.value("seconds").toDouble() > 0.0);
+
+    const QJsonObject broken = files.value("broken.jpg");
+    QCOMPARE(broken.value("result").toString(), QString("failed"));
+    QCOMPARE(broken.value("code").toInt(), 1);
+    QCOMPARE(broken.value("text").toString(), QString("The file is corrupt or not a standard file format"));
+    QCOMPARE(broken.value("bytesOut").toVariant().toLongLong(), 0);
+
+    const QJsonObject kept = files.value("kept.png");
+    QCOMPARE(kept.value("result").toString(), QString("skipped"));
+    QVERIFY(kept.value("code").isNull());
+    QCOMPARE(readAll(work.filePath("out/kept.png")), QByteArray("user's file"));
+
+    const QJsonObject summary = objects.last();
+    QCOMPARE(summary.value("type").toString(), QString("summary"));
+    QCOMPARE(summary.value("files").toInt(), 3);
+    QCOMPARE(summary.value("succeeded").toInt(), 1);
+    QCOMPARE(summary.value("failed").toInt(), 1);
+    QCOMPARE(summary.value("skipped").toInt(), 1);
+    QCOMPARE(summary.value("bytesIn").toVariant().toLongLong(),
+             good.value("bytesIn").toVariant().toLongLong());
+    QCOMPARE(summary.value("bytesOut").toVariant().toLongLong(),
+             good.value("bytesOut").toVariant().toLongLong());
+    QCOMPARE(summary.value("interrupted").toBool(true), false);
+    QCOMPARE(summary.value("exitStatus").toInt(), 1);
+}
+
+void TestHost::interruptLeavesNothingBehind_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestHost::interruptLeavesNothingBehind()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    const QDir temp(work.filePath("tmp"));
+    QVERIFY(in.mkpath(".") && temp.mkpath("."));
+    // Long and slow enough to be still running when the interrupt comes.
+    QVERIFY(makeVideo(in.filePath("a-clip.mp4"), "640x360", 20));
+    QVERIFY(makeSource(in.filePath("b.png")));
+    QVERIFY(makeSource(in.filePath("c.jpg")));
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp.path());
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral(HOST_PROGRAM),
+                  {"--json", "-j", "1", "--preset", "veryslow", in.path(), "-o", work.filePath("out")});
+    QVERIFY(process.waitForStarted());
+    QByteArray errors;
+    // The first progress line says ffmpeg is at work.
+    QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("% elapsed"), 60000);
+    QVERIFY(::kill(pid_t(process.processId()), signalNumber) == 0);
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+
+    bool allParsed = false;
+    const QList<QJsonObject> objects =
+        jsonLines(QString::fromUtf8(process.readAllStandardOutput()), &allParsed);
+    QVERIFY(allParsed);
+    QCOMPARE(objects.size(), 2);
+    QCOMPARE(objects.first().value("result").toString(), QString("aborted"));
+    QCOMPARE(objects.last().value("interrupted").toBool(), true);
+    QCOMPARE(objects.last().value("notStarted").toInt(), 2);
+    QCOMPARE(objects.last().value("exitStatus").toInt(), 130);
+    QCOMPARE(filesUnder(work.filePath("out")), QStringList());
+    QCOMPARE(temp.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestHost::keepsDates()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = work.filePath("in/photo.png");
+    QVERIFY(QDir(work.path()).mkpath("in"));
+    QVERIFY(makeSource(source));
+    const QDateTime past(QDate(2001, 2, 3), QTime(4, 5, 6), Qt::UTC);
+    QVERIFY(setModificationTime(source, past));
+
+    QCOMPARE(host({source, "-o", work.filePath("kept"), "--keep-dates"}).exitCode, 0);
+    QCOMPARE(QFileInfo(work.filePath("kept/photo.png")).lastModified().toUTC(), past);
+    QCOMPARE(host({source, "-o", work.filePath("fresh")}).exitCode, 0);
+    QVERIFY(QFileInfo(work.filePath("fresh/photo.png")).lastModified() > past.addYears(10));
+    QCOMPARE(host({source, source, "--in-place", "--keep-dates"}).exitCode, 0);
+    QCOMPARE(QFileInfo(source).lastModified().toUTC(), past);
+}
+
+void TestHost::outputRules_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("rule");
+    for (const char* suffix : {"jpg", "png", "webp", "mp4"}) {
+        for (const char* rule : {"existing", "overwrite", "onto itself", "in place"})
+            QTest::addRow("%s %s", suffix, rule) << QString(suffix) << QString(rule);
+    }
+}
+
+void TestHost::outputRules()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QString, rule);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = work.filePath("source." + suffix);
+    QVERIFY(makeSource(source));
+    const QByteArray sourceBytes = readAll(source);
+    const QString output = work.filePath("output." + suffix);
+    QVERIFY(writeAll(output, "user's file"));
+
+    if (rule == "existing") {
+        const Outcome outcome = host({source, output});
+        QCOMPARE(outcome.exitCode, 0); // skipped is not a failure
+        QVERIFY2(outcome.out.startsWith("skipped: the output exists (use --overwrite)"),
+                 qPrintable(outcome.out));
+        QCOMPARE(readAll(output), QByteArray("user's file"));
+    } else if (rule == "overwrite") {
+        QCOMPARE(host({source, output, "--overwrite"}).exitCode, 0);
+        QCOMPARE(frameSize(output), frameSize(source));
+    } else if (rule == "onto itself") {
+        const Outcome outcome = host({source, "-o", work.path(), "--overwrite"});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(outcome.out.contains("skipped: the output is the source (use --in-place)"),
+                 qPrintable(outcome.out));
+        QCOMPARE(readAll(source), sourceBytes);
+    } else {
+        const QString sourceSize = frameSize(source);
+        const Outcome outcome = host({source, source, "--in-place"});
+        QCOMPARE(outcome.exitCode, 0);
+        const QByteArray result = readAll(source);
+        QVERIFY(result != sourceBytes);
+        QVERIFY(result.size() < sourceBytes.size());
+        QCOMPARE(frameSize(source), sourceSize);
+    }
+    // No hidden or temporary names left beside the files.
+    QCOMPARE(filesUnder(work.path()), (QStringList{"output." + suffix, "source." + suffix}));
+}
+
+void TestHost::inPlaceKeepsTheSourceOnFailure()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    for (const char* name : {"broken.jpg", "broken.png", "broken.webp", "broken.mp4"})
+        QVERIFY(writeAll(work.filePath(name), "not media at all"));
+
+    const Outcome outcome = host({"--in-place", work.path(), "-o", work.path()});
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(QRegularExpression("failed +4\n").match(outcome.out).hasMatch(), qPrintable(outcome.out));
+    QCOMPARE(filesUnder(work.path()), (QStringList{"broken.jpg", "broken.mp4", "broken.png", "broken.webp"}));
+    for (const char* name : {"broken.jpg", "broken.png", "broken.webp", "broken.mp4"})
+        QCOMPARE(readAll(work.filePath(name)), QByteArray("not media at all"));
 }
 
 void TestHost::exitStatus_data()
@@ -98,8 +461,14 @@ void TestHost::exitStatus_data()
     QTest::newRow("one argument") << QStringList{"a.png"} << 2;
     QTest::newRow("unknown option") << QStringList{"--frobnicate", "a.png", "b.jpg"} << 2;
     QTest::newRow("missing input") << QStringList{"/nonexistent/a.png", "b.jpg"} << 2;
+    QTest::newRow("missing input with -o") << QStringList{"/nonexistent/a.png", "-o", "out"} << 2;
     QTest::newRow("three without -o") << QStringList{"a.png", "b.png", "c.jpg"} << 2;
     QTest::newRow("--to without -o") << QStringList{"a.png", "b.jpg", "--to", "png"} << 2;
+    QTest::newRow("-r without -o") << QStringList{"-r", ".", "out"} << 2;
+    QTest::newRow("folder without -o") << QStringList{".", "b.jpg"} << 2;
+    QTest::newRow("unknown --to") << QStringList{".", "-o", "out", "--to", "gif"} << 2;
+    QTest::newRow("-j 0") << QStringList{".", "-o", "out", "-j", "0"} << 2;
+    QTest::newRow("-j text") << QStringList{".", "-o", "out", "-j", "many"} << 2;
     QTest::newRow("help") << QStringList{"--help"} << 0;
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// How one file's job ended, as the host reports it.
+struct JobResult
+{
+    enum class Outcome { Succeeded, Failed, Skipped, Aborted };
+
+    QString displayName;
+    QString inputPath;
+    QString outputPath;
+    Outcome outcome = Outcome::Failed;
+    bool hasCode = false; // false when no task ran (skipped, refused or not startable)
+    int code = 0;
+    QString text;
+    qint64 bytesIn = 0;
+    qint64 bytesOut = 0;
+    double seconds = 0.0;
+
+    static QString outcomeName(Outcome outcome);
+};
