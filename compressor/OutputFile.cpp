@@ -6,6 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <system_error>
+
 bool OutputFile::replace(const QString& targetPath, const QString& finishedPath, QString* errorText)
 {
     auto fail = [errorText](const QString& text) {
@@ -59,4 +62,11 @@ qint64 OutputFile::sizeOf(const QString& path)
 {
     const QFileInfo info(path);
     return info.exists() ? info.size() : 0;
+}
+
+bool OutputFile::copyScratch(const QString& sourcePath, const QString& copyPath)
+{
+    std::error_code error;
+    return std::filesystem::copy_file(QFile::encodeName(sourcePath).toStdString(),
+                                      QFile::encodeName(copyPath).toStdString(), error);
 }

@@ -12,6 +12,10 @@ public:
     // Replaces (or creates) targetPath with the bytes of finishedPath; false leaves the target untouched.
     static bool replace(const QString& targetPath, const QString& finishedPath, QString* errorText = nullptr);
 
+    // Copies a file to a new path for a tool to work on: no flush to disk, since the copy is scratch
+    // that never outlives its run (QFile::copy syncs, which costs more than the copy itself).
+    static bool copyScratch(const QString& sourcePath, const QString& copyPath);
+
     // True when both paths lead to one existing file (through links and hard links too).
     static bool isSameFile(const QString& first, const QString& second);
     // The size of a file, 0 when there is none.

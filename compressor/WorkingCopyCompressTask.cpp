@@ -31,7 +31,7 @@ bool WorkingCopyCompressTask::prepareWorkingCopy()
     mTempInputPath = mTempDirPath + QStringLiteral("/temporaryImage_1.") + suffix;
     mTempOutputPath = mTempDirPath + QStringLiteral("/temporaryImage_2.") + suffix;
     // A failed copy is left to the tool, which reports the missing source as unreadable.
-    QFile::copy(mInputPath, mTempInputPath);
+    OutputFile::copyScratch(mInputPath, mTempInputPath);
     return true;
 }
 
