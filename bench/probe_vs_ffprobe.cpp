@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -22,37 +24,9 @@ extern "C" {
 
 namespace {
 
-constexpr int kRounds = 3;
-
-bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(300000)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    const QByteArray out = process.readAllStandardOutput();
-    if (output)
-        *output = out;
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Best total of several rounds, in milliseconds.
-double bestMs(const std::function<bool()>& work)
-{
-    double best = 1e30;
-    for (int i = 0; i < kRounds; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!work())
-            return -1;
-        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count());
-    }
-    return best;
-}
+using BenchSupport::bestMs;
+using BenchSupport::kRounds;
+using BenchSupport::run;
 
 bool probeInProcess(const QString& path)
 {

@@ -10,6 +10,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -27,35 +29,9 @@ extern "C" {
 
 namespace {
 
-constexpr int kRounds = 3;
-
-bool run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForFinished(600000)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-// Best of several rounds, in milliseconds; -1 when the work fails.
-double bestMs(const std::function<bool()>& work)
-{
-    double best = 1e30;
-    for (int i = 0; i < kRounds; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!work())
-            return -1;
-        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
-        best = std::min(best, elapsed.count());
-    }
-    return best;
-}
+using BenchSupport::bestMs;
+using BenchSupport::kRounds;
+using BenchSupport::run;
 
 // Encodes short program streams of different lengths (a DVD-like picture, AC-3 sound, high quality so
 // that they are large) and joins copies of them byte for byte until the file reaches megabytes.
