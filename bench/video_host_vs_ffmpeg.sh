@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A video encode through nerova-compress against the very same ffmpeg command run directly.
-# Usage: bench/video_host_vs_ffmpeg.sh BUILD_DIR [SIZE] [SECONDS] [PRESET]
+# Usage: bench/video_host_vs_ffmpeg.sh BUILD_DIR [SIZE] [SECONDS] [PRESET] (default preset: medium, the host's own)
 # Generates a SIZE (default 1920x1080), SECONDS (default 30) long source, encodes it through the host
 # (which prints the ffmpeg command it runs), then runs that command directly, one after the other.
 # Prints the wall-time ratio (goal <= 1.03) and the host's own processor time as a share of ffmpeg's
@@ -10,7 +10,7 @@ set -euo pipefail
 build=${1:?build folder}
 size=${2:-1920x1080}
 seconds=${3:-30}
-preset=${4:-veryfast}
+preset=${4:-medium}
 host="$build/bin/nerova-compress"
 
 work=$(mktemp -d)

@@ -22,7 +22,7 @@ public:
     void stopThread();
 
     // How long the thread rests when the file has no new line yet (or does not exist yet).
-    static constexpr int idleWaitMs = 20;
+    static constexpr int idleWaitMs = 50;
 
 signals:
     void threadCompressProcess(float progress);
