@@ -68,7 +68,10 @@ QString decryptString(const QString& token)
     const int end = plain.indexOf('\0');
     if (end >= 0)
         plain.truncate(end);
-    return QString::fromUtf8(plain);
+    // Without header handling: a text that starts with U+FEFF keeps it, where QString::fromUtf8 would take
+    // it for a byte order mark and drop it.
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return QTextCodec::codecForMib(106)->toUnicode(plain.constData(), plain.size(), &state);
 }
 
 } // namespace Nerova

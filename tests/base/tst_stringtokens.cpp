@@ -96,6 +96,9 @@ void TestStringTokens::roundTrip_data()
     QTest::newRow("outside the basic plane") << QString::fromUtf8("emoji 😀 and 𝄞");
     QTest::newRow("commas and line breaks") << QStringLiteral("a,b,,c\nline two\r\n");
     QTest::newRow("long") << QString(1000, QChar(0x263A));
+    // U+FEFF at the start is a character of the text, not a byte order mark to drop.
+    QTest::newRow("leading U+FEFF") << QString(QChar(0xFEFF)) + QStringLiteral("text");
+    QTest::newRow("only U+FEFF twice") << QString(2, QChar(0xFEFF));
 }
 
 void TestStringTokens::roundTrip()
