@@ -3,12 +3,13 @@
 BUILD_DIR ?= build
 SANITIZE_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 DEMO_DIR ?= out/demo
 PHOTOS ?= tests/data/photos
 
-.PHONY: all deps build demo test test-sanitize test-tsan bench install clean format
+.PHONY: all deps build demo test test-sanitize test-tsan bench install clean format fuzz fuzz-run
 
 all: build
 
@@ -52,6 +53,17 @@ test-tsan: deps
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/base/qt5-tsan.supp" ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (installs clang and libclang-rt-14-dev): builds every target of fuzz/ and its seeds.
+fuzz:
+	./scripts/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DNEROVA_FUZZ=ON -DNEROVA_BUILD_TESTS=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_DIR) --target fuzz -j $(JOBS)
+
+# Runs one target for a bounded time: make fuzz-run TARGET=aes SECONDS=600
+fuzz-run: fuzz
+	./fuzz/run.sh $(or $(TARGET),aes) $(or $(SECONDS),600) $(FUZZ_DIR)
+
 bench: build
 	./bench/images_host_vs_tools.sh $(BUILD_DIR) $(PHOTOS)
 
@@ -62,4 +74,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) out
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(TSAN_DIR) $(FUZZ_DIR) out

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs to build, test and run, skipping those already there.
+# With the argument "fuzz" it also installs what the libFuzzer build needs.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,10 @@ packages=(
     pngquant
     libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev zlib1g-dev
 )
+
+if [ "${1:-}" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

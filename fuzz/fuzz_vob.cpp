@@ -1,0 +1,84 @@
+// Scans a damaged VOB file for chapters, asks the entry for its duration and chapters, then reads the
+// whole file through FFVobDemuxer (every packet moved onto the continuous timeline), seeks by chapter and
+// reads on. The scan cache is emptied after every input, since every input is written to the same path.
+#include "FuzzWorkspace.h"
+
+#include <NerovaDec/FFVobDemuxer.h>
+#include <NerovaDec/VobEntry.h>
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
+
+#include <cstdlib>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+constexpr int kMaxPackets = 100000;
+
+void inspectEntry(const Nerova::VobEntry& entry, const QString& path)
+{
+    Nerova::FFDemuxer plain;
+    if (!plain.open(path))
+        return;
+    const QSharedPointer<Nerova::ContainerInfo> info = plain.containerInfo();
+    for (const Nerova::VobChapterItem& chapter : entry.chapterItems) {
+        const AVRational timeBase = info->getStreamTimeBase(chapter.streamIndex);
+        chapter.headPosInMs(timeBase);
+        check(chapter.durationMs(timeBase) >= 1);
+        chapter.avgBytesPerMs(timeBase);
+    }
+    const qint64 duration = entry.durationMs(&plain);
+    for (const qint64 ms : {qint64(-1), qint64(0), duration / 2, duration, duration + 1})
+        entry.getChapterItem(ms, &plain);
+}
+
+int readAll(Nerova::FFVobDemuxer& demuxer, int limit)
+{
+    int count = 0;
+    while (count < limit && demuxer.readPacket())
+        ++count;
+    return count;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzWorkspace::instance();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString path = FuzzWorkspace::instance().writeFile(QStringLiteral("input.vob"), data, size);
+    Nerova::VobEntryManager* manager = Nerova::VobEntryManager::sharedInstance();
+    manager->clearEntry(path);
+
+    if (const QSharedPointer<Nerova::VobEntry> entry = manager->scanVobEntry(path)) {
+        check(!entry->chapterItems.isEmpty() && manager->existEntry(path));
+        inspectEntry(*entry, path);
+    }
+
+    Nerova::FFVobDemuxer demuxer;
+    if (demuxer.open(path)) {
+        const qint64 duration = demuxer.durationMs();
+        check(duration >= 0);
+        readAll(demuxer, kMaxPackets);
+        for (const qint64 ms : {duration / 2, qint64(0), duration}) {
+            demuxer.seek(ms);
+            readAll(demuxer, 16);
+        }
+        demuxer.seekByStream(duration / 3, 0);
+        readAll(demuxer, 16);
+    }
+    demuxer.close();
+    manager->clearEntry(path);
+    return 0;
+}

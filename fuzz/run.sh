@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs one fuzz target for a bounded time at the lowest priority, in one job, and prints its figures.
+#   fuzz/run.sh TARGET SECONDS [BUILD_DIR]      TARGET: aes tokens utf8 json demux vob
+# The growing corpus lives in BUILD_DIR/fuzz-run/corpus/TARGET (started from the generated seeds), crash
+# inputs land in BUILD_DIR/fuzz-run/artifacts/TARGET, and libFuzzer's log in BUILD_DIR/fuzz-run/logs/TARGET.log.
+# Re-run one crash input:  BUILD_DIR/bin/fuzz_TARGET ARTIFACT
+set -euo pipefail
+
+if [ $# -lt 2 ]; then
+    echo "usage: $0 TARGET SECONDS [BUILD_DIR]" >&2
+    exit 2
+fi
+target=$1
+seconds=$2
+build=$(cd "${3:-build-fuzz}" && pwd)
+source_dir=$(cd "$(dirname "$0")" && pwd)
+program=$build/bin/fuzz_$target
+if [ ! -x "$program" ]; then
+    echo "$program is missing: build it with 'make fuzz'" >&2
+    exit 2
+fi
+
+work=$build/fuzz-run
+corpus=$work/corpus/$target
+artifacts=$work/artifacts/$target
+mkdir -p "$corpus" "$artifacts" "$work/logs"
+log=$work/logs/$target.log
+
+options=(-max_total_time="$seconds" -jobs=1 -workers=1 -timeout=30 -rss_limit_mb=3072
+    -artifact_prefix="$artifacts/" -print_final_stats=1 -close_fd_mask=2)
+if [ "$target" = json ]; then
+    options+=(-dict="$source_dir/json.dict")
+fi
+case $target in
+demux | vob) options+=(-max_len=262144) ;;
+esac
+
+export NEROVA_CONFIG_FILE=$work/settings.json
+asan_options=detect_leaks=1:allocator_may_return_null=1
+if [ "$target" = json ]; then
+    # Qt's JSON parser has one known leak; its suppression matches by stack, which needs the slow unwinder.
+    asan_options+=:fast_unwind_on_malloc=0
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$source_dir/lsan.supp}
+fi
+export ASAN_OPTIONS=${ASAN_OPTIONS:-$asan_options}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# Every target runs in a folder of its own: libFuzzer's job writes fuzz-0.log into the working folder.
+jobdir=$work/job-$target
+mkdir -p "$jobdir"
+cd "$jobdir"
+# libFuzzer ends a timed run without running destructors: the targets' private folders go in here and are
+# removed below.
+export TMPDIR=$jobdir/tmp
+rm -rf "$TMPDIR"
+mkdir -p "$TMPDIR"
+start=$(date +%s)
+# Findings are the crash inputs of this run; older ones stay until they are removed after the fix.
+touch started
+status=0
+nice -n 19 "$program" "${options[@]}" "$corpus" "$build/fuzz/seeds/$target" >"$log" 2>&1 || status=$?
+# With -jobs the job's own output goes to fuzz-0.log in the working folder.
+if [ -f fuzz-0.log ]; then
+    cat fuzz-0.log >>"$log"
+    rm -f fuzz-0.log
+fi
+elapsed=$(($(date +%s) - start))
+rm -rf "$TMPDIR"
+
+executions=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
+findings=$(find "$artifacts" -type f -newer started | wc -l)
+echo "target=$target seconds=$elapsed executions=${executions:-?} corpus=$(find "$corpus" -type f | wc -l)" \
+    "findings=$findings log=$log"
+[ "$status" -eq 0 ] && [ "$findings" -eq 0 ]
