@@ -9,6 +9,24 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
+
+namespace {
+
+// Whether the file holds as many bytes as its RIFF header declares. ffmpeg exits 0 even when closing the
+// output fails (a full disk), leaving a cut-off file that must not pass for a result.
+bool isCompleteWebp(const QString& path, qint64 size)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(12);
+    if (header.size() < 12 || !header.startsWith("RIFF") || header.mid(8, 4) != "WEBP")
+        return false;
+    return qint64(qFromLittleEndian<quint32>(header.constData() + 4)) + 8 == size;
+}
+
+} // namespace
 
 WebpCompressor::WebpCompressor(const QVariantMap& params) : ImageCompressTask(params) {}
 
@@ -71,7 +89,7 @@ ImageCompressTask::Outcome WebpCompressor::deliverRun(int exitCode)
         mSetAside.drop();
         return {exitCode, QString()};
     }
-    if (exitCode == 0 && resultSize > 0) {
+    if (exitCode == 0 && resultSize > 0 && isCompleteWebp(mOutputPath, resultSize)) {
         mSetAside.drop();
         return {FinishCode::Success, FinishCode::successfulText()};
     }

@@ -11,6 +11,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 namespace {
 
 // Odd sizes exercise row padding, bit packing and partial chroma blocks.
@@ -215,6 +217,39 @@ QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
     return chunk;
 }
 
+// A PNG whose header claims width x height RGB pixels but that holds only a few rows.
+QByteArray hugePng(quint32 width, quint32 height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 8; // bit depth
+    header[9] = 2; // RGB
+    const QByteArray rows(8 * (1 + 3 * int(width)), '\0');
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
+           pngChunk("IDAT", qCompress(rows).mid(4)); // qCompress puts the raw size first
+}
+
+// A small progressive JPEG whose frame header is rewritten to claim side x side pixels; libjpeg would
+// allocate coefficient buffers for all of them when decompression starts.
+QByteArray hugeProgressiveJpeg(quint16 side)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("seed.jpg"));
+    if (!makeImage(path, {"-pix_fmt", "yuvj420p"}))
+        return {};
+    const QString progressive = dir.filePath(QStringLiteral("progressive.jpg"));
+    if (cjpeg({"-outfile", progressive, "-progressive", path}).exitCode != 0)
+        return {};
+    QByteArray data = readFile(progressive);
+    const int sof = data.indexOf(QByteArray("\xFF\xC2", 2));
+    if (sof < 0)
+        return {};
+    qToBigEndian(side, data.data() + sof + 5);
+    qToBigEndian(side, data.data() + sof + 7);
+    return data;
+}
+
 QString photo(const QString& name)
 {
     return QStringLiteral(TEST_DATA_DIR "/photos/") + name;
@@ -232,6 +267,35 @@ private slots:
     {
         QVERIFY2(QFileInfo(QStringLiteral(CJPEG_PATH)).isExecutable(), CJPEG_PATH);
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty(), "tests need ffmpeg");
+    }
+
+    // Runs before the larger conversions, so the peak memory of waited-for children is this cJpeg run's
+    // (or a small ffmpeg one's).
+    void refusesHugeImagesFromTheHeader_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("png 30000x30000") << "huge.png";
+        QTest::newRow("progressive jpeg 30000x30000") << "huge.jpg";
+    }
+
+    void refusesHugeImagesFromTheHeader()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(file);
+        QVERIFY(
+            writeFile(source, file.endsWith(".png") ? hugePng(30000, 30000) : hugeProgressiveJpeg(30000)));
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        const Run r = cjpeg({"-outfile", output, source});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.stdErr.contains(QStringLiteral("too large (30000x30000)")), qPrintable(r.stdErr));
+        QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
+        QVERIFY(!QFileInfo::exists(output));
+        // Refused before the pixels were allocated (they would take gigabytes).
+        rusage usage{};
+        QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+        QVERIFY2(usage.ru_maxrss < 256 * 1024, qPrintable(QString::number(usage.ru_maxrss) + " KiB"));
     }
 
     void convertsEveryFormat_data()

@@ -10,7 +10,9 @@ namespace cjpeg {
 namespace {
 // A JPEG cannot be wider or taller than this.
 constexpr long long kMaxJpegSide = 65500;
-// Whole-image decoders allocate up to 4 bytes per pixel; this keeps that near 1 GiB.
+// Whole-image decoders allocate up to 4 bytes per pixel; this keeps that near 1 GiB. Larger images
+// (268,435,456 pixels, e.g. 16384x16384) are refused from their header with exit code 1, before any
+// pixel memory is taken; the README states the limit.
 constexpr long long kMaxPixels = 1LL << 28;
 const char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 } // namespace

@@ -45,8 +45,10 @@ public:
             cinfo.out_color_space = JCS_RGB;
             break;
         }
+        // Checked before decompression starts: for a progressive file libjpeg then allocates
+        // coefficient buffers for the whole image, which a forged size makes enormous.
+        checkDimensions(cinfo.image_width, cinfo.image_height, "JPEG");
         jpegGuard(jpeg_.errors, [&] { jpeg_start_decompress(&cinfo); });
-        checkDimensions(cinfo.output_width, cinfo.output_height, "JPEG");
 
         info_.width = static_cast<int>(cinfo.output_width);
         info_.height = static_cast<int>(cinfo.output_height);
