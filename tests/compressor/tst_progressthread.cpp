@@ -45,6 +45,8 @@ void TestProgressThread::init()
 
 void TestProgressThread::cleanup()
 {
+    // Values a finished thread queued must not land in the next test's list.
+    QCoreApplication::processEvents();
     mWork.reset();
 }
 

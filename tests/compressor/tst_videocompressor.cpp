@@ -464,7 +464,9 @@ void TestVideoCompressor::encodesToEachContainer()
         makeTask(fixture(audioStreams == 1 ? "oneaudio.mkv" : "twoaudio.mkv"), output, {{"scale", "2"}});
     // A full encode reports from its progress thread: collect on this thread, as a host does.
     QList<float> progress;
-    connect(task.data(), &ICompressTask::compressProcess, this, [&](float value) { progress << value; });
+    // Queued calls die with their receiver: none can reach this function's locals once it returned.
+    QObject receiver;
+    connect(task.data(), &ICompressTask::compressProcess, &receiver, [&](float value) { progress << value; });
     const TaskResult result = runTask(*task, 120000);
     QCoreApplication::processEvents();
     QCOMPARE(result.finishCount, 1);
@@ -513,7 +515,8 @@ void TestVideoCompressor::abortInTheMiddle()
     // A slow preset keeps ffmpeg busy long enough to be caught in the middle.
     const auto task = makeTask(fixture("long.mp4"), output, {{"preset", "veryslow"}});
     int progress = 0;
-    connect(task.data(), &ICompressTask::compressProcess, this, [&] { ++progress; });
+    QObject receiver; // see encodesToEachContainer
+    connect(task.data(), &ICompressTask::compressProcess, &receiver, [&] { ++progress; });
     QSignalSpy finished(task.data(), &ICompressTask::compressFinished);
     QVERIFY(finished.isValid());
     QVERIFY(task->startTask());
