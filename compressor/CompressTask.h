@@ -32,6 +32,9 @@ public:
 protected:
     void setStatus(qint32 status) { mStatus = status; }
 
+    // How long an abort waits for a killed tool to end before it carries on.
+    static constexpr int killWaitMs = 500;
+
 private:
     const QVariantMap mParams;
     qint32 mStatus = StatusIdle;

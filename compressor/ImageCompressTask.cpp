@@ -8,12 +8,6 @@
 #include <QFileInfo>
 #include <QPointer>
 
-namespace {
-
-constexpr int killWaitMs = 500;
-
-} // namespace
-
 ImageCompressTask::ImageCompressTask(const QVariantMap& params)
     : CompressTask(params), mInputPath(params.value(QStringLiteral("inputPath")).toString()),
       mOutputPath(params.value(QStringLiteral("outputPath")).toString()),

@@ -30,7 +30,6 @@ namespace {
 // Numbers the progress files of every video task of this process; the first file is number 2.
 int name = 1;
 
-constexpr int killWaitMs = 500;
 constexpr float previewDurationMs = 15000.0f;
 constexpr int toolMessageLimit = 4096;
 
