@@ -34,11 +34,12 @@ for ((i = 0; i < videos; ++i)); do
 done
 total=$(find "$work/in" -type f | wc -l)
 
-sample() { # pid -> "fds rss_kB"
-    local fds rss
+sample() { # pid -> "fds rss_kB anon_kB" (anon: the heap and stacks, without mapped library pages)
+    local fds rss anon
     fds=$(ls "/proc/$1/fd" 2> /dev/null | wc -l)
-    rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2> /dev/null || true)
-    echo "$fds ${rss:-0}"
+    read -r rss anon < <(awk '/^VmRSS:/ { r = $2 } /^RssAnon:/ { a = $2 } END { print r + 0, a + 0 }' \
+        "/proc/$1/status" 2> /dev/null || echo "0 0")
+    echo "$fds ${rss:-0} ${anon:-0}"
 }
 
 start=$(now)
@@ -49,7 +50,7 @@ pid=$!
 while kill -0 "$pid" 2> /dev/null; do
     done_files=$(grep -c '"type":"file"' "$work/run.json" 2> /dev/null || true)
     s=$(sample "$pid")
-    [ "${s#* }" != 0 ] && echo "$done_files $s" >> "$work/samples"
+    [ "$(echo "$s" | cut -d' ' -f2)" != 0 ] && echo "$done_files $s" >> "$work/samples"
     sleep 0.05
 done
 status=0
@@ -76,5 +77,16 @@ awk -v total="$total" -v start="$start" -v end="$end" '
         printf "%.1f files per second (%d files in %.2f s)\n", total / (end - start), total, end - start
         printf "open descriptors: launch %d, start %d (after %d files), end %d (after %d files), peak %d\n", fdL, fd0, done0, fd1, done1, fdPeak
         printf "host VmRSS: launch %d kB, start %d kB, end %d kB, peak %d kB (%d samples)\n", rssL, rss0, rss1, peak, n
+    }' "$work/samples"
+# The course over the run: a leak grows with every quarter, a one-time start-up cost (the first video
+# loads FFmpeg's codecs) shows as one step.
+awk -v total="$total" '
+    function keep(q) { rss[q] = $3; anon[q] = $4; fd[q] = $2; at[q] = $1 }
+    { for (q = 1; q <= 3; q++) if (!(q in rss) && $1 >= total * q / 4) keep(q)
+      keep(4) }
+    END {
+        printf "course:"
+        for (q = 1; q <= 4; q++) if (q in rss) printf " after %d files %d kB (anon %d kB) %d fds%s", at[q], rss[q], anon[q], fd[q], q < 4 ? ";" : ""
+        printf "\n"
     }' "$work/samples"
 [ "$status" = 0 ] && [ "$succeeded" = "$total" ] && [ "$outputs" = "$total" ] && [ "$bad" = 0 ] && [ "$leftovers" = 0 ]
