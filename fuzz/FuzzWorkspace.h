@@ -5,6 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+// A property every input must keep: breaking it is a finding, reported to libFuzzer as a crash.
+inline void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
 
 // The quiet, private place every fuzz target runs in: no log chatter, its own settings file, and a
 // temporary folder for inputs the code under test only takes as files.

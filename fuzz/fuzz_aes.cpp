@@ -5,8 +5,6 @@
 
 #include <base/AESCodec.h>
 
-#include <cstdlib>
-
 using Nerova::AESCodec;
 
 namespace {
@@ -19,12 +17,6 @@ int pickEnum(uint8_t byte, int count)
     if (byte < 0xF0)
         return count + (byte & 0x0F);
     return -1 - (byte & 0x0F);
-}
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
 }
 
 int keyLength(int level)

@@ -8,15 +8,7 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-#include <cstdlib>
-
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // More packets than any seed holds; a mutated file that never ends is cut here rather than timing out.
 constexpr int kMaxPackets = 100000;

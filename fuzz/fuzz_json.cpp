@@ -6,18 +6,6 @@
 
 #include <QJsonDocument>
 
-#include <cstdlib>
-
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     FuzzWorkspace::instance();

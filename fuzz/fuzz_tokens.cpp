@@ -9,15 +9,7 @@
 #include <QStringList>
 #include <QTextCodec>
 
-#include <cstdlib>
-
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 QString cutAtNull(const QString& text)
 {

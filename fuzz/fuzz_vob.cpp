@@ -10,15 +10,7 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-#include <cstdlib>
-
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 constexpr int kMaxPackets = 100000;
 
