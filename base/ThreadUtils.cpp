@@ -59,6 +59,15 @@ void dispatchToThread(QThread* thread, std::function<void()> work)
             timer->deleteLater();
         },
         Qt::DirectConnection);
+    // A thread that ends without ever running its event loop still frees the timer and the work: deferred
+    // deletions are the one thing a finishing thread processes.
+    QObject::connect(
+        thread, &QThread::finished, timer,
+        [timer, thread]() {
+            takeOver(thread);
+            timer->deleteLater();
+        },
+        Qt::DirectConnection);
     handOver(thread);
     // Started through the target's event loop: even a caller on that thread only sees the work run later.
     QMetaObject::invokeMethod(timer, "start", Qt::QueuedConnection, Q_ARG(int, 0));

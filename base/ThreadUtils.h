@@ -17,7 +17,8 @@ NEROVA_EXPORT void assertOwnThread(QObject* object);
 NEROVA_EXPORT void assertMainThread();
 
 // Runs work once on thread, later, through that thread's event loop, and returns at once. The work never
-// runs synchronously, not even when the caller is on thread; a null thread drops it.
+// runs synchronously, not even when the caller is on thread; a null thread drops it, and so does a thread
+// that finishes without running its event loop (the work is then destroyed unrun).
 NEROVA_EXPORT void dispatchToThread(QThread* thread, std::function<void()> work);
 // dispatchToThread with the application object's thread; without an application object the work is dropped.
 NEROVA_EXPORT void dispatchToMainThread(std::function<void()> work);

@@ -77,6 +77,7 @@ private slots:
     void mainThreadDispatchFromAWorker();
     void emptyWorkIsHarmless();
     void workWaitsForAnEventLoop();
+    void threadWithoutEventLoopFreesTheWork();
     void tryThreadOutcome_data();
     void tryThreadOutcome();
     void tryThreadReportsEachRun();
@@ -210,6 +211,20 @@ void TestThreadUtils::workWaitsForAnEventLoop()
     QTRY_VERIFY(ran.load());
     thread.quit();
     QVERIFY(thread.wait(10000));
+}
+
+void TestThreadUtils::threadWithoutEventLoopFreesTheWork()
+{
+    // The thread ends without processing its queue: the work never runs, and is not kept forever either.
+    std::unique_ptr<QThread> thread(QThread::create([] {}));
+    auto token = std::make_shared<int>(0);
+    std::atomic<bool> ran{false};
+    Nerova::dispatchToThread(thread.get(), [&ran, token] { ran = true; });
+    QCOMPARE(token.use_count(), 2L);
+    thread->start();
+    QVERIFY(thread->wait(10000));
+    QTRY_COMPARE(token.use_count(), 1L);
+    QVERIFY(!ran.load());
 }
 
 void TestThreadUtils::tryThreadOutcome_data()
