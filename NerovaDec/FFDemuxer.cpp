@@ -1,5 +1,6 @@
 #include "FFDemuxer.h"
 
+#include "AsfFamily.h"
 #include "FFVobDemuxer.h"
 
 #include <base/Config.h>
@@ -305,7 +306,9 @@ QSharedPointer<ContainerInfo> FFDemuxer::containerInfo() const
         switch (stream->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO: {
             QSharedPointer<CVideoStreamInfo> video = makeVideoStreamInfo(stream, index);
-            if (info->videoStreams.isEmpty() && !video->isAttachedPic)
+            // The cover check opens the file again; it can only say yes for this demuxer's own
+            // format when that is ASF-family, so every other file is spared the second open.
+            if (info->videoStreams.isEmpty() && !video->isAttachedPic && isAsfFamily(context))
                 video->isAttachedPic = isCoverStream(mFilePath, index);
             info->videoStreams.append(video);
             break;

@@ -1,5 +1,7 @@
 #include "StreamInfo.h"
 
+#include "AsfFamily.h"
+
 #include <NerovaDec/FFDemuxer.h>
 #include <base/Helpers.h>
 
@@ -165,19 +167,23 @@ QSize calcDisplaySize(int width, int height, int rotation, AVRational sampleAspe
     return QSize(w, h);
 }
 
+bool isAsfFamily(const AVFormatContext* context)
+{
+    if (!context || !context->iformat || !context->iformat->name)
+        return false;
+    const QString name = QString::fromUtf8(context->iformat->name);
+    return name.contains(QLatin1String("asf"), Qt::CaseInsensitive) ||
+           name.contains(QLatin1String("wmv"), Qt::CaseInsensitive) ||
+           name.contains(QLatin1String("wma"), Qt::CaseInsensitive);
+}
+
 bool isCoverStream(const QString& path, int streamIndex)
 {
     FFDemuxer demuxer;
     if (!demuxer.open(path))
         return false;
     AVFormatContext* context = demuxer.formatCtx().data();
-    if (!context->iformat || !context->iformat->name)
-        return false;
-
-    const QString name = QString::fromUtf8(context->iformat->name);
-    if (!name.contains(QLatin1String("asf"), Qt::CaseInsensitive) &&
-        !name.contains(QLatin1String("wmv"), Qt::CaseInsensitive) &&
-        !name.contains(QLatin1String("wma"), Qt::CaseInsensitive))
+    if (!isAsfFamily(context))
         return false;
 
     int count = 0;
