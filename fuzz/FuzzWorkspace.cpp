@@ -43,3 +43,10 @@ QString FuzzWorkspace::writeFile(const QString& name, const uint8_t* data, size_
         std::abort();
     return path;
 }
+
+// Every target sets the workspace up before libFuzzer runs its first input.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzWorkspace::instance();
+    return 0;
+}

@@ -48,12 +48,6 @@ QByteArray expectedUnpadded(const QByteArray& plain, int padding)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 5)

@@ -1,17 +1,10 @@
 // Opens a damaged media file with FFDemuxer, describes it, reads every packet, seeks back to the middle and
 // reads on. The input is the whole file; libavformat reads it from a file in a private folder.
-#include "FuzzWorkspace.h"
+#include "FuzzPackets.h"
 
 #include <NerovaDec/FFDemuxer.h>
 
-extern "C" {
-#include <libavcodec/packet.h>
-}
-
 namespace {
-
-// More packets than any seed holds; a mutated file that never ends is cut here rather than timing out.
-constexpr int kMaxPackets = 100000;
 
 void describe(Nerova::FFDemuxer& demuxer)
 {
@@ -30,26 +23,7 @@ void describe(Nerova::FFDemuxer& demuxer)
         info->getStreamTimeBase(i);
 }
 
-int readAll(Nerova::FFDemuxer& demuxer, int limit)
-{
-    int count = 0;
-    while (count < limit) {
-        const QSharedPointer<AVPacket> packet = demuxer.readPacket();
-        if (!packet)
-            break;
-        check(packet->size > 0);
-        ++count;
-    }
-    return count;
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -62,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     describe(demuxer);
     const qint64 duration = demuxer.durationMs();
     check(duration >= 0);
-    readAll(demuxer, kMaxPackets);
+    readPackets(demuxer, kMaxPackets);
 
     demuxer.seek(duration / 2);
-    readAll(demuxer, 16);
+    readPackets(demuxer, 16);
     demuxer.seekByStream(duration / 3, 0);
-    readAll(demuxer, 16);
+    readPackets(demuxer, 16);
     demuxer.seekByFilePos(qint64(size / 2));
-    readAll(demuxer, 16);
+    readPackets(demuxer, 16);
 
     // The container outlives the demuxer's own reference.
     const QSharedPointer<AVFormatContext> context = demuxer.formatCtx();

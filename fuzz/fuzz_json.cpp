@@ -6,12 +6,6 @@
 
 #include <QJsonDocument>
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));

@@ -19,12 +19,6 @@ QString cutAtNull(const QString& text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
-
 // The first byte chooses how the rest is read: bit 0 clear, the rest is the token text; set, the rest
 // is the enciphered bytes of a token. Bit 1 makes the payload checked against the token's own.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -23,12 +23,6 @@ bool qtAccepts(const char* bytes, int size, QString* decoded)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // An exact-size copy, so that reading one byte past the terminating zero is caught.

@@ -1,18 +1,12 @@
 // Scans a damaged VOB file for chapters, asks the entry for its duration and chapters, then reads the
 // whole file through FFVobDemuxer (every packet moved onto the continuous timeline), seeks by chapter and
 // reads on. The scan cache is emptied after every input, since every input is written to the same path.
-#include "FuzzWorkspace.h"
+#include "FuzzPackets.h"
 
 #include <NerovaDec/FFVobDemuxer.h>
 #include <NerovaDec/VobEntry.h>
 
-extern "C" {
-#include <libavcodec/packet.h>
-}
-
 namespace {
-
-constexpr int kMaxPackets = 100000;
 
 void inspectEntry(const Nerova::VobEntry& entry, const QString& path)
 {
@@ -31,21 +25,7 @@ void inspectEntry(const Nerova::VobEntry& entry, const QString& path)
         entry.getChapterItem(ms, &plain);
 }
 
-int readAll(Nerova::FFVobDemuxer& demuxer, int limit)
-{
-    int count = 0;
-    while (count < limit && demuxer.readPacket())
-        ++count;
-    return count;
-}
-
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzWorkspace::instance();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -62,13 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (demuxer.open(path)) {
         const qint64 duration = demuxer.durationMs();
         check(duration >= 0);
-        readAll(demuxer, kMaxPackets);
+        readPackets(demuxer, kMaxPackets);
         for (const qint64 ms : {duration / 2, qint64(0), duration}) {
             demuxer.seek(ms);
-            readAll(demuxer, 16);
+            readPackets(demuxer, 16);
         }
         demuxer.seekByStream(duration / 3, 0);
-        readAll(demuxer, 16);
+        readPackets(demuxer, 16);
     }
     demuxer.close();
     manager->clearEntry(path);
