@@ -50,6 +50,17 @@ qint64 msToUs(qint64 ms)
     return us;
 }
 
+// The first record of the list that describes the stream at streamIndex, or none.
+template <typename Record>
+QSharedPointer<Record> findStream(const QVector<QSharedPointer<Record>>& records, int streamIndex)
+{
+    for (const QSharedPointer<Record>& record : records) {
+        if (record->index == streamIndex)
+            return record;
+    }
+    return {};
+}
+
 // A time after the start of the presentation as a time on the container's clock, in milliseconds.
 qint64 presentationTarget(const AVFormatContext* context, qint64 ms)
 {
@@ -338,25 +349,13 @@ QSharedPointer<ContainerInfo> FFDemuxer::containerInfo() const
 QSharedPointer<CVideoStreamInfo> FFDemuxer::videoStreamInfo(int streamIndex) const
 {
     const QSharedPointer<ContainerInfo> info = containerInfo();
-    if (!info)
-        return {};
-    for (const QSharedPointer<CVideoStreamInfo>& stream : info->videoStreams) {
-        if (stream->index == streamIndex)
-            return stream;
-    }
-    return {};
+    return info ? findStream(info->videoStreams, streamIndex) : nullptr;
 }
 
 QSharedPointer<CAudioStreamInfo> FFDemuxer::audioStreamInfo(int streamIndex) const
 {
     const QSharedPointer<ContainerInfo> info = containerInfo();
-    if (!info)
-        return {};
-    for (const QSharedPointer<CAudioStreamInfo>& stream : info->audioStreams) {
-        if (stream->index == streamIndex)
-            return stream;
-    }
-    return {};
+    return info ? findStream(info->audioStreams, streamIndex) : nullptr;
 }
 
 QSharedPointer<FFDemuxer> FFDemuxer::createDemuxer(const QString& path, bool forceVob)
