@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QVector>
+#include <QtEndian>
 
 namespace MediaFixtures {
 
@@ -115,6 +116,57 @@ bool setMp4Rotation(const QString& path, int degrees)
             data[matrix + offsets[i] + byte] = char((value >> (24 - 8 * byte)) & 0xff);
     }
     return writeAll(path, data);
+}
+
+namespace {
+
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+} // namespace
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
+{
+    QByteArray chunk(4, '\0');
+    qToBigEndian(quint32(payload.size()), chunk.data());
+    chunk += type + payload;
+    QByteArray crc(4, '\0');
+    qToBigEndian(crc32(type + payload), crc.data());
+    return chunk + crc;
+}
+
+QByteArray hugePng(quint32 width, quint32 height)
+{
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 8; // bit depth
+    header[9] = 2; // RGB
+    const QByteArray rows(8 * (1 + 3 * int(width)), '\0');
+    const QByteArray zlib = qCompress(rows).mid(4); // qCompress prefixes the raw size
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", zlib);
+}
+
+QByteArray withJpegFrameSize(const QByteArray& jpeg, quint16 width, quint16 height)
+{
+    QByteArray data = jpeg;
+    for (int i = 2; i + 9 < data.size(); ++i) {
+        const quint8 marker = quint8(data[i + 1]);
+        if (quint8(data[i]) == 0xFF && (marker == 0xC0 || marker == 0xC1 || marker == 0xC2)) {
+            qToBigEndian(height, data.data() + i + 5);
+            qToBigEndian(width, data.data() + i + 7);
+            return data;
+        }
+    }
+    return {};
 }
 
 QString photo(const QString& fileName)

@@ -31,6 +31,16 @@ bool writeAll(const QString& path, const QByteArray& data);
 // MP4 file that ffmpeg wrote; this ffmpeg has no option for it.
 bool setMp4Rotation(const QString& path, int degrees);
 
+// One PNG chunk: length, type, payload and the CRC over type and payload.
+QByteArray pngChunk(const QByteArray& type, const QByteArray& payload);
+
+// A PNG whose header claims width x height RGB pixels but which carries only a few rows: a decoder
+// that trusts the header would ask for gigabytes before noticing.
+QByteArray hugePng(quint32 width, quint32 height);
+
+// A copy of a real JPEG whose frame header claims width x height pixels; empty when it has none.
+QByteArray withJpegFrameSize(const QByteArray& jpeg, quint16 width, quint16 height);
+
 // A real photograph kept with the tests.
 QString photo(const QString& fileName);
 

@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
@@ -55,56 +54,6 @@ bool makeSource(const QString& path, const QString& pattern = QStringLiteral("ma
     if (suffix == QLatin1String("webp"))
         return makeImage(path, pattern, {"-lossless", "1"});
     return makeImage(path, pattern);
-}
-
-quint32 crc32(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char byte : data) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
-{
-    QByteArray chunk(4, '\0');
-    qToBigEndian(quint32(payload.size()), chunk.data());
-    chunk += type + payload;
-    QByteArray crc(4, '\0');
-    qToBigEndian(crc32(type + payload), crc.data());
-    return chunk + crc;
-}
-
-// A PNG whose header claims width x height RGB pixels but which carries only a few rows: a decoder
-// that trusts the header would ask for gigabytes before noticing.
-QByteArray hugePng(quint32 width, quint32 height)
-{
-    QByteArray header(13, '\0');
-    qToBigEndian(width, header.data());
-    qToBigEndian(height, header.data() + 4);
-    header[8] = 8; // bit depth
-    header[9] = 2; // RGB
-    const QByteArray rows(8 * (1 + 3 * int(width)), '\0');
-    const QByteArray zlib = qCompress(rows).mid(4); // qCompress prefixes the raw size
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", zlib);
-}
-
-// A real JPEG whose frame header is rewritten to claim width x height pixels.
-QByteArray hugeJpeg(const QByteArray& jpeg, quint16 width, quint16 height)
-{
-    QByteArray data = jpeg;
-    for (int i = 2; i + 9 < data.size(); ++i) {
-        const quint8 marker = quint8(data[i + 1]);
-        if (quint8(data[i]) == 0xFF && (marker == 0xC0 || marker == 0xC1 || marker == 0xC2)) {
-            qToBigEndian(height, data.data() + i + 5);
-            qToBigEndian(width, data.data() + i + 7);
-            return data;
-        }
-    }
-    return {};
 }
 
 // Every file under dir relative to it, hidden ones included, links not followed into.
@@ -400,7 +349,7 @@ Scenario TestFaultMatrix::setUp(const QString& row, const QDir& work)
         s.arguments = QStringList{truncated("cut." + suffix), out + "/cut." + suffix};
     } else if (row.startsWith("30000x30000")) {
         const QString path = in + (row.contains("jpg") && !row.contains("png") ? "/huge.jpg" : "/huge.png");
-        writeAll(path, path.endsWith("jpg") ? hugeJpeg(mJpeg, kHugeSide, kHugeSide)
+        writeAll(path, path.endsWith("jpg") ? withJpegFrameSize(mJpeg, kHugeSide, kHugeSide)
                                             : hugePng(kHugeSide, kHugeSide));
         s.guarded << path;
         s.arguments =

@@ -1,6 +1,8 @@
 // Black-box tests of cJpeg: runs the real program on files made by ffmpeg or shipped photos and
 // examines the JPEG it writes.
 
+#include "MediaFixtures.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -101,17 +103,11 @@ double colourError(const QString& pathA, const QString& pathB)
     return sum / a.size();
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
+using MediaFixtures::hugePng;
+using MediaFixtures::photo;
+using MediaFixtures::pngChunk;
+using MediaFixtures::readAll;
+using MediaFixtures::writeAll;
 
 // One JPEG marker segment: its marker byte and the data after the length field.
 struct Segment
@@ -195,41 +191,6 @@ int exifOrientation(const QByteArray& exif)
     return -1;
 }
 
-quint32 crc32(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (char byte : data) {
-        crc ^= uchar(byte);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data)
-{
-    QByteArray chunk;
-    QDataStream out(&chunk, QIODevice::WriteOnly);
-    out << quint32(data.size());
-    out.writeRawData(type.constData(), 4);
-    out.writeRawData(data.constData(), data.size());
-    out << crc32(type + data);
-    return chunk;
-}
-
-// A PNG whose header claims width x height RGB pixels but that holds only a few rows.
-QByteArray hugePng(quint32 width, quint32 height)
-{
-    QByteArray header(13, '\0');
-    qToBigEndian(width, header.data());
-    qToBigEndian(height, header.data() + 4);
-    header[8] = 8; // bit depth
-    header[9] = 2; // RGB
-    const QByteArray rows(8 * (1 + 3 * int(width)), '\0');
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
-           pngChunk("IDAT", qCompress(rows).mid(4)); // qCompress puts the raw size first
-}
-
 // A small progressive JPEG whose frame header is rewritten to claim side x side pixels; libjpeg would
 // allocate coefficient buffers for all of them when decompression starts.
 QByteArray hugeProgressiveJpeg(quint16 side)
@@ -241,18 +202,7 @@ QByteArray hugeProgressiveJpeg(quint16 side)
     const QString progressive = dir.filePath(QStringLiteral("progressive.jpg"));
     if (cjpeg({"-outfile", progressive, "-progressive", path}).exitCode != 0)
         return {};
-    QByteArray data = readFile(progressive);
-    const int sof = data.indexOf(QByteArray("\xFF\xC2", 2));
-    if (sof < 0)
-        return {};
-    qToBigEndian(side, data.data() + sof + 5);
-    qToBigEndian(side, data.data() + sof + 7);
-    return data;
-}
-
-QString photo(const QString& name)
-{
-    return QStringLiteral(TEST_DATA_DIR "/photos/") + name;
+    return MediaFixtures::withJpegFrameSize(readAll(progressive), side, side);
 }
 
 } // namespace
@@ -284,8 +234,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString source = dir.filePath(file);
-        QVERIFY(
-            writeFile(source, file.endsWith(".png") ? hugePng(30000, 30000) : hugeProgressiveJpeg(30000)));
+        QVERIFY(writeAll(source, file.endsWith(".png") ? hugePng(30000, 30000) : hugeProgressiveJpeg(30000)));
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         const Run r = cjpeg({"-outfile", output, source});
         QCOMPARE(r.exitCode, 1);
@@ -338,7 +287,7 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readFile(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
         const double similarity = ssim(source, output);
         QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
         // SSIM barely notices swapped channels or a colour cast; the mean error does.
@@ -403,7 +352,7 @@ private slots:
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(bottomUp, {"-pix_fmt", "bgr24"}));
         // ffmpeg only writes bottom-up files: reverse the rows and negate the height.
-        const QByteArray data = readFile(bottomUp);
+        const QByteArray data = readAll(bottomUp);
         const int offset = qFromLittleEndian<qint32>(data.constData() + 10);
         const int stride = (kWidth * 3 + 3) / 4 * 4;
         QCOMPARE(data.size(), offset + stride * kHeight);
@@ -412,7 +361,7 @@ private slots:
             flipped[22 + i] = char(quint32(-kHeight) >> (8 * i));
         for (int row = kHeight - 1; row >= 0; --row)
             flipped += data.mid(offset + row * stride, stride);
-        QVERIFY(writeFile(topDown, flipped));
+        QVERIFY(writeAll(topDown, flipped));
 
         const Run r = cjpeg({"-outfile", output, "-quality", "90", topDown});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
@@ -428,7 +377,7 @@ private slots:
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
         QCOMPARE(cjpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
-        const auto graySegments = jpegSegments(readFile(gray));
+        const auto graySegments = jpegSegments(readAll(gray));
         QVERIFY(hasMarker(graySegments, 0xC2));
         const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
                                           [](const Segment& s) { return s.marker == 0xC2; });
@@ -436,7 +385,7 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, "-quality", "95", gray});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readFile(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
         QVERIFY(ssim(png, output) > 0.9);
     }
 
@@ -462,8 +411,8 @@ private slots:
         const Run r = cjpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
 
-        const auto in = jpegSegments(readFile(photo(file)));
-        const auto out = jpegSegments(readFile(output));
+        const auto in = jpegSegments(readAll(photo(file)));
+        const auto out = jpegSegments(readAll(output));
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
         QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
         QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
@@ -484,16 +433,16 @@ private slots:
         const QString png = dir.filePath(QStringLiteral("in.png")),
                       output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
-        const auto photoSegments = jpegSegments(readFile(photo(QStringLiteral("landscape_6.jpg"))));
+        const auto photoSegments = jpegSegments(readAll(photo(QStringLiteral("landscape_6.jpg"))));
         const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
-        QByteArray data = readFile(png);
+        QByteArray data = readAll(png);
         QVERIFY(data.size() > 33);
         data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
-        QVERIFY(writeFile(png, data));
+        QVERIFY(writeAll(png, data));
 
         const Run r = cjpeg({"-outfile", output, png});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto out = jpegSegments(readFile(output));
+        const auto out = jpegSegments(readAll(output));
         QVERIFY(!iccProfile(out).isEmpty());
         QCOMPARE(iccProfile(out), iccProfile(photoSegments));
         QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
@@ -531,7 +480,7 @@ private slots:
             QVERIFY(QFile::copy(photo(QStringLiteral("landscape_6.jpg")), source));
         else if (!options.isEmpty())
             QVERIFY(makeImage(source, options));
-        QByteArray data = readFile(source);
+        QByteArray data = readAll(source);
         if (damage == QLatin1String("truncate")) {
             data.truncate(data.size() / 2);
         } else if (damage == QLatin1String("flip")) {
@@ -543,7 +492,7 @@ private slots:
                 byte = char(random.bounded(256));
         }
         if (damage != QLatin1String("missing"))
-            QVERIFY(writeFile(source, data));
+            QVERIFY(writeAll(source, data));
 
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
@@ -602,7 +551,7 @@ private slots:
             const QString output = dir.filePath(QStringLiteral("out.jpg"));
             QFile::remove(output);
             const Run r = cjpeg(QStringList{"-outfile", output} + qualityArgs + QStringList{source});
-            return r.exitCode == 0 ? readFile(output) : QByteArray();
+            return r.exitCode == 0 ? readAll(output) : QByteArray();
         };
         const QByteArray q75 = encode({"-quality", "75", "-baseline"});
         QVERIFY(!q75.isEmpty());
@@ -624,8 +573,8 @@ private slots:
                       progressive = dir.filePath(QStringLiteral("p.jpg"));
         QCOMPARE(cjpeg({"-outfile", baseline, "-optimize", source}).exitCode, 0);
         QCOMPARE(cjpeg({"-progressive", "-outfile", progressive, "-quality", "80", source}).exitCode, 0);
-        const auto b = jpegSegments(readFile(baseline));
-        const auto p = jpegSegments(readFile(progressive));
+        const auto b = jpegSegments(readAll(baseline));
+        const auto p = jpegSegments(readAll(progressive));
         QVERIFY(hasMarker(b, 0xC0));
         QVERIFY(!hasMarker(b, 0xC2));
         QVERIFY(hasMarker(p, 0xC2));
@@ -642,7 +591,7 @@ private slots:
         const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
                                      17);
         int tables = 0;
-        for (const Segment& s : jpegSegments(readFile(output))) {
+        for (const Segment& s : jpegSegments(readAll(output))) {
             if (s.marker != 0xC4)
                 continue;
             ++tables;
