@@ -2,6 +2,7 @@
 
 #include "AsfFamily.h"
 #include "FFVobDemuxer.h"
+#include "TimestampMath.h"
 
 #include <base/Config.h>
 
@@ -34,20 +35,9 @@ void writeLog(const Record& record)
     NerovaBaseEntry()->logSink()->write(record);
 }
 
-qint64 saturatingAdd(qint64 a, qint64 b)
-{
-    qint64 sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-    return sum;
-}
-
 qint64 msToUs(qint64 ms)
 {
-    qint64 us = 0;
-    if (__builtin_mul_overflow(ms, qint64(1000), &us))
-        return ms > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
-    return us;
+    return TimestampMath::mul(ms, 1000);
 }
 
 // The first record of the list that describes the stream at streamIndex, or none.
@@ -65,7 +55,7 @@ QSharedPointer<Record> findStream(const QVector<QSharedPointer<Record>>& records
 qint64 presentationTarget(const AVFormatContext* context, qint64 ms)
 {
     if (ms > 0 && context->start_time > 0)
-        return saturatingAdd(ms, context->start_time / 1000);
+        return TimestampMath::add(ms, context->start_time / 1000);
     return ms;
 }
 
@@ -106,10 +96,10 @@ int64_t qrc_seek(void* opaque, int64_t offset, int whence)
         target = offset;
         break;
     case SEEK_CUR:
-        target = saturatingAdd(offset, device->pos());
+        target = TimestampMath::add(offset, device->pos());
         break;
     case SEEK_END:
-        target = saturatingAdd(offset, device->size());
+        target = TimestampMath::add(offset, device->size());
         break;
     default:
         // The size query (AVSEEK_SIZE) and forced seeks are not answered.

@@ -9,8 +9,8 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
-#include <QDebug>
 #include <QHash>
+#include <base/LogCategories.h>
 
 #include <algorithm>
 #include <map>
@@ -75,7 +75,7 @@ qint64 VobChapterItem::headPosInMs(const AVRational& timeBase) const
 qint64 VobChapterItem::durationMs(const AVRational& timeBase) const
 {
     const qint64 d = toMs(TimestampMath::sub(lastPts, firstPts), timeBase);
-    qDebug() << "chapter len: " << d << "ms";
+    qCDebug(lcDemux) << "chapter len: " << d << "ms";
     return d > 0 ? d : 1;
 }
 
@@ -83,8 +83,8 @@ qint64 VobChapterItem::avgBytesPerMs(const AVRational& timeBase) const
 {
     const qint64 size = TimestampMath::sub(tailPosInFile, headPosInFile);
     const qint64 perMs = size / durationMs(timeBase);
-    qDebug() << "tailPosInFile : " << tailPosInFile << "headPosInFile : " << headPosInFile
-             << "sz / durationMs(timeBase) : " << perMs;
+    qCDebug(lcDemux) << "tailPosInFile : " << tailPosInFile << "headPosInFile : " << headPosInFile
+                     << "sz / durationMs(timeBase) : " << perMs;
     return perMs;
 }
 
@@ -113,7 +113,7 @@ qint64 VobEntry::durationMs(FFDemuxer* demuxer) const
                 return a.second < b.second;
             })->second;
     }
-    qDebug() << "audio duration (ms) : " << audioDuration;
+    qCDebug(lcDemux) << "audio duration (ms) : " << audioDuration;
     return audioDuration;
 }
 
@@ -202,7 +202,7 @@ QSharedPointer<VobEntry> VobEntryManager::scanVobEntry(const QString& path)
     if (entry->chapterItems.isEmpty())
         return {};
 
-    qDebug() << "chapter count: " << entry->chapterItems.size();
+    qCDebug(lcDemux) << "chapter count: " << entry->chapterItems.size();
     mEntries.insert(path, entry);
     return entry;
 }

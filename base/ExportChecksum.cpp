@@ -3,8 +3,8 @@
 #include "base/StringEncryption.h"
 
 #include <QDateTime>
-#include <QDebug>
 #include <QStringList>
+#include <base/LogCategories.h>
 
 namespace Nerova {
 namespace {
@@ -18,7 +18,7 @@ constexpr qint64 kMaxSecondsAhead = 3599;
 QString genExportChecksum(const QString& payload)
 {
     const QString text = QDateTime::currentDateTime().toString(kStampFormat) + QLatin1Char(',') + payload;
-    qDebug() << "string:" << text;
+    qCDebug(lcBase) << "string:" << text;
     return encryptString(text);
 }
 

@@ -1,9 +1,9 @@
 #include <base/RemoteObjectMonitor.h>
 
-#include <QDebug>
 #include <QRemoteObjectDynamicReplica>
 #include <QRemoteObjectNode>
 #include <QUrl>
+#include <base/LogCategories.h>
 
 namespace Nerova {
 
@@ -29,17 +29,17 @@ bool RemoteObjectMonitor::startMonitoring(const QString& url, const QString& nam
 
     QRemoteObjectDynamicReplica* const watched = replica.data();
     QObject::connect(
-        watched, &QRemoteObjectReplica::initialized, watched, []() { qDebug() << "replica initialized"; },
-        Qt::DirectConnection);
+        watched, &QRemoteObjectReplica::initialized, watched,
+        []() { qCDebug(lcBase) << "replica initialized"; }, Qt::DirectConnection);
     QObject::connect(
         watched, &QRemoteObjectReplica::stateChanged, watched,
         [this, watched](QRemoteObjectReplica::State state, QRemoteObjectReplica::State) {
-            qDebug().nospace() << "replicate state changed: " << state;
+            qCDebug(lcBase).nospace() << "replicate state changed: " << state;
             // Only the replica being watched counts: one on its way out (replaced, or released by the
             // destructor) has nothing more to report.
             if (mReplica.data() != watched || watched->isReplicaValid())
                 return;
-            qDebug() << "replica disconnectRemoteObject";
+            qCDebug(lcBase) << "replica disconnectRemoteObject";
             emit disconnectRemoteObject();
         },
         Qt::DirectConnection);

@@ -1,6 +1,6 @@
 #include <base/TagMonitor.h>
 
-#include <QDebug>
+#include <base/LogCategories.h>
 
 namespace Nerova {
 
@@ -41,7 +41,7 @@ void TagMonitor::removeTagPoint(TagPoint* point)
 void TagMonitor::assertEmpty()
 {
     for (const TagPoint* point : qAsConst(mTagPoints))
-        qDebug().noquote().nospace() << "tag monitor found: " << point->name();
+        qCDebug(lcBase).noquote().nospace() << "tag monitor found: " << point->name();
 }
 
 } // namespace Nerova

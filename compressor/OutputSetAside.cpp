@@ -1,10 +1,10 @@
 #include "OutputSetAside.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <base/LogCategories.h>
 
 OutputSetAside::~OutputSetAside()
 {
@@ -27,7 +27,7 @@ bool OutputSetAside::setAside(const QString& path)
         if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink())
             continue;
         if (!QFile::rename(path, candidate)) {
-            qDebug() << "Cannot set aside" << path;
+            qCDebug(lcCompressor) << "Cannot set aside" << path;
             return false;
         }
         mAsidePath = candidate;
@@ -42,7 +42,7 @@ void OutputSetAside::restore()
         return;
     QFile::remove(mPath);
     if (!QFile::rename(mAsidePath, mPath))
-        qWarning() << "Cannot put back" << mPath << "- it is kept as" << mAsidePath;
+        qCWarning(lcCompressor) << "Cannot put back" << mPath << "- it is kept as" << mAsidePath;
     mAsidePath.clear();
 }
 

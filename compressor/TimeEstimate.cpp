@@ -3,8 +3,8 @@
 #include <MediaGlue/MediaGlue.h>
 #include <base/Helpers.h>
 
-#include <QDebug>
 #include <QMap>
+#include <base/LogCategories.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -37,7 +37,7 @@ void timeEstimate(QSharedPointer<AVFormatContext> formatCtx, long long& duration
         if (lastEnd.value(index, 0) < end)
             lastEnd.insert(index, end);
         if (av_gettime_relative() - startUs > limitUs) {
-            qDebug() << "InfoEstimate timeOut";
+            qCDebug(lcCompressor) << "InfoEstimate timeOut";
             complete = false;
             break;
         }
