@@ -26,7 +26,7 @@ public:
 
     // Inline so a host that loads the plug-in at run time can call them without linking it.
     qint32 status() const { return mStatus; }
-    bool isFinished() const { return (mStatus | 1) == 3; }
+    bool isFinished() const { return mStatus == StatusSucceeded || mStatus == StatusFailed; }
     QVariantMap task() const { return mParams; }
 
 protected:

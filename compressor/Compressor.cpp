@@ -1,18 +1,19 @@
 #include "Compressor.h"
 
+#include "FormatTable.h"
 #include "JpegCompressor.h"
 #include "PngCompressor.h"
 #include "VideoCompressor.h"
 #include "WebpCompressor.h"
 
-#include <QFileInfo>
-
 Compressor::~Compressor() = default;
 
 QVariantList Compressor::getSupportOriginal()
 {
-    return {QStringLiteral("mp4"), QStringLiteral("mov"), QStringLiteral("mkv"), QStringLiteral("m4v"),
-            QStringLiteral("avi"), QStringLiteral("flv"), QStringLiteral("f4v"), QStringLiteral("m2ts")};
+    QVariantList suffixes;
+    for (const QString& suffix : FormatTable::instance().supportedOriginals())
+        suffixes << suffix;
+    return suffixes;
 }
 
 QSharedPointer<ICompressTask> Compressor::createCompressTask(const QVariantMap& params)
@@ -21,15 +22,18 @@ QSharedPointer<ICompressTask> Compressor::createCompressTask(const QVariantMap& 
     if (outputPath.isEmpty())
         return {};
 
-    // Only the output's format decides; every other key is the task's own business.
-    const QString suffix = QFileInfo(outputPath).suffix().toLower();
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+    // Only the output's format decides; every other key is the task's own business. Any suffix the
+    // table does not know, none included, is a video job: ffmpeg decides whether it can write it.
+    switch (FormatTable::instance().forOutputPath(outputPath).task) {
+    case OutputFormat::Task::Jpeg:
         return QSharedPointer<ICompressTask>(new JpegCompressor(params));
-    if (suffix == QLatin1String("png"))
+    case OutputFormat::Task::Png:
         return QSharedPointer<ICompressTask>(new PngCompressor(params));
-    if (suffix == QLatin1String("webp"))
+    case OutputFormat::Task::Webp:
         return QSharedPointer<ICompressTask>(new WebpCompressor(params));
-    // Any other suffix, none included, is a video job; ffmpeg decides whether it can write it.
+    case OutputFormat::Task::Video:
+        break;
+    }
     return QSharedPointer<ICompressTask>(new VideoCompressor(params));
 }
 

@@ -1,6 +1,6 @@
 #include "JpegCompressor.h"
 
-#include "ToolArguments.h"
+#include "ToolCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,17 +12,22 @@ QString JpegCompressor::toolPath() const
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/cJpeg"));
 }
 
+ToolCommand JpegCompressor::toolCommand() const
+{
+    ToolCommand command;
+    command.words(QStringLiteral("-outfile"))
+        .path(mTempOutputPath)
+        .words(QStringLiteral("-quality"))
+        .value(mQuality)
+        .words(QStringLiteral("-baseline"))
+        .path(mTempInputPath);
+    return command;
+}
+
 QStringList JpegCompressor::makeJpegCompressParam(const QVariantMap& params)
 {
     Q_UNUSED(params)
     if (!prepareWorkingCopy())
         return {};
-    return {QStringLiteral("-outfile"),  ToolArguments::quoted(mTempOutputPath),
-            QStringLiteral("-quality"),  mQuality,
-            QStringLiteral("-baseline"), ToolArguments::quoted(mTempInputPath)};
-}
-
-QStringList JpegCompressor::makeToolParams()
-{
-    return makeJpegCompressParam(task());
+    return toolCommand().paramList();
 }

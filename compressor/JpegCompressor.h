@@ -15,6 +15,6 @@ public:
 
 protected:
     QString toolPath() const override;
-    QStringList makeToolParams() override;
+    ToolCommand toolCommand() const override;
     int corruptSourceExitCode() const override { return 1; }
 };

@@ -1,9 +1,10 @@
 #include "PngCompressor.h"
 
-#include "ToolArguments.h"
+#include "ToolCommand.h"
+
+#include <base/LogCategories.h>
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
@@ -12,8 +13,20 @@ QString PngCompressor::toolPath() const
 {
     const QString path =
         QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/pngquant"));
-    qDebug() << "pngquant:" << path;
+    qCDebug(lcCompressor) << "pngquant:" << path;
     return path;
+}
+
+ToolCommand PngCompressor::toolCommand() const
+{
+    ToolCommand command;
+    command.words(QStringLiteral("--quality"))
+        .value(QStringLiteral("0-") + mQuality)
+        .words(QStringLiteral("--force"))
+        .path(mTempInputPath)
+        .words(QStringLiteral("-o"))
+        .path(mTempOutputPath);
+    return command;
 }
 
 QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
@@ -21,12 +34,5 @@ QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
     Q_UNUSED(params)
     if (!prepareWorkingCopy())
         return {};
-    return {QStringLiteral("--quality"), QStringLiteral("0-") + mQuality,
-            QStringLiteral("--force"),   ToolArguments::quoted(mTempInputPath),
-            QStringLiteral("-o"),        ToolArguments::quoted(mTempOutputPath)};
-}
-
-QStringList PngCompressor::makeToolParams()
-{
-    return makePngCompressParam(task());
+    return toolCommand().paramList();
 }

@@ -15,7 +15,7 @@ public:
 
 protected:
     QString toolPath() const override;
-    QStringList makeToolParams() override;
+    ToolCommand toolCommand() const override;
     // pngquant cannot read the source as an image.
     int corruptSourceExitCode() const override { return 25; }
     // pngquant could not meet the quality floor: the source stays the better picture.

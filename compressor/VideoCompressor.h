@@ -1,10 +1,8 @@
 #pragma once
 
-#include <compressor/CompressTask.h>
-#include <compressor/OutputSetAside.h>
+#include <compressor/DirectOutputCompressTask.h>
+#include <compressor/VideoArguments.h>
 
-#include <QProcess>
-#include <QSize>
 #include <QStringList>
 
 #include <memory>
@@ -13,13 +11,12 @@ class ProgressThread;
 
 namespace Nerova {
 struct ContainerInfo;
-class FFDemuxer;
-} // namespace Nerova
+}
 
-// Re-encodes a video with ffmpeg (libx264), or a 15-second preview of it, and reports progress from
-// ffmpeg's progress file. A file the user already had at the output is set aside for the run and comes
-// back unless the run succeeds.
-class NEROVA_EXPORT VideoCompressor : public CompressTask
+// Re-encodes a video with ffmpeg, or a 15-second preview of it, and reports progress from ffmpeg's
+// progress file. A file the user already had at the output is set aside for the run and comes back
+// unless the run succeeds.
+class NEROVA_EXPORT VideoCompressor : public DirectOutputCompressTask
 {
     Q_OBJECT
 public:
@@ -38,7 +35,6 @@ public:
     qint64 sourceDurationMs() const { return mDuration; }
 
     bool startTask() override;
-    void abortTask() override;
     bool previewTask() override;
 
     // The folder of this process's progress files, private to it and removed when it ends.
@@ -46,47 +42,31 @@ public:
 
 protected slots:
     void onCompressProgress(float progress);
-    void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
-private slots:
-    void onProcessError(QProcess::ProcessError error);
-    void onStandardError();
+protected:
+    QString toolPath() const override;
+    QStringList requestValuesForTool() const override { return {mQuality, mPreset, mScale}; }
+    std::optional<ToolStep> firstStep(int kind, Outcome* refusal) override;
+    Outcome deliverRun(int exitCode) override;
+    void cleanUpRun() override;
+    void runStarted() override;
+    Outcome crashOutcome(int exitCode) const override;
+    Outcome abortOutcome(int exitCode) const override;
+    void abortWithoutRun() override;
 
 private:
-    enum class Encoder { Software, Hardware };
+    enum RunKind { FullEncode = 0, Preview = 1 };
+    enum class Build { Software, Hardware, Preview };
 
-    QSharedPointer<Nerova::ContainerInfo> probeSource(QSharedPointer<Nerova::FFDemuxer>* demuxer) const;
-    // Sets mDuration by the stream rules (estimating when needed) and returns the bit rate of the
-    // stream or container the duration came from.
-    qint64 chooseDuration(const Nerova::ContainerInfo& info, Nerova::FFDemuxer& demuxer);
-    QStringList makeEncodeParam(Encoder encoder);
-    bool isWebm() const;
-    QString softwareCodecElement() const;
-    QString audioCodecElement() const;
-    void appendStreamMapping(QStringList& params, const Nerova::ContainerInfo& info) const;
-    static QSize referenceDisplaySize(const Nerova::ContainerInfo& info);
-    void appendThreads(QStringList& params) const;
-    void appendProgress(QStringList& params);
-
-    // Starts ffmpeg for a full encode or a preview, with the progress thread beside it.
-    bool run(bool preview);
+    // Probes the source and builds the command; empty when the source cannot be opened.
+    ToolCommand build(Build build);
     void stopProgressThread();
-    // Ends the current run: what it wrote goes, the user's earlier output comes back.
-    void discardRun();
-    void finishRun(int code, const QString& text);
 
-    QString mInputPath;
-    QString mOutputPath;
-    QString mQuality;
     QString mPreset;
     QString mScale;
     qint64 mDuration = 0;
     QString mProgressPath;
-    std::unique_ptr<QProcess> mProcess;
     std::unique_ptr<ProgressThread> mProgressThread;
-
-    OutputSetAside mSetAside;
-    QByteArray mToolMessages;
-    bool mRunActive = false;
-    bool mInProcessSignal = false;
+    bool mPreviewRun = false;
+    bool mSucceeded = false;
 };

@@ -3,12 +3,9 @@
 #include "FFmpegLocator.h"
 #include "FinishCode.h"
 #include "OutputFile.h"
-#include "ToolArguments.h"
+#include "ToolCommand.h"
 
-#include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QtEndian>
 
 namespace {
@@ -28,19 +25,12 @@ bool isCompleteWebp(const QString& path, qint64 size)
 
 } // namespace
 
-WebpCompressor::WebpCompressor(const QVariantMap& params) : ImageCompressTask(params) {}
-
-WebpCompressor::~WebpCompressor()
-{
-    stopToolForDestruction();
-    if (isRunActive())
-        discardRun();
-}
+WebpCompressor::WebpCompressor(const QVariantMap& params) : DirectOutputCompressTask(params) {}
 
 bool WebpCompressor::startTask()
 {
     setStatus(StatusRunning);
-    return ImageCompressTask::startTask();
+    return DirectOutputCompressTask::startTask();
 }
 
 QString WebpCompressor::toolPath() const
@@ -48,58 +38,48 @@ QString WebpCompressor::toolPath() const
     return FFmpegLocator::ffmpegPath();
 }
 
+ToolCommand WebpCompressor::command() const
+{
+    ToolCommand command;
+    command.words(QStringLiteral("-i"))
+        .ffmpegPath(mInputPath)
+        .words(QStringLiteral("-y"))
+        .words(QStringLiteral("-c:v"))
+        .words(QStringLiteral("libwebp"))
+        .words(QStringLiteral("-quality"))
+        .value(mQuality)
+        .ffmpegPath(mOutputPath);
+    return command;
+}
+
 QStringList WebpCompressor::makeWebpCompressParam(const QVariantMap& params)
 {
     Q_UNUSED(params)
-    return {QStringLiteral("-i"),
-            ToolArguments::quotedFFmpegPath(mInputPath),
-            QStringLiteral("-y"),
-            QStringLiteral("-c:v"),
-            QStringLiteral("libwebp"),
-            QStringLiteral("-quality"),
-            mQuality,
-            ToolArguments::quotedFFmpegPath(mOutputPath)};
+    return command().paramList();
 }
 
-QStringList WebpCompressor::prepareRun(Outcome* refusal)
+std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome* refusal)
 {
-    // ffmpeg would truncate the source before reading it.
-    if (OutputFile::isSameFile(mInputPath, mOutputPath)) {
-        *refusal = {FinishCode::OutputIsSource, FinishCode::outputIsSourceText()};
-        return {};
-    }
-    if (!mSetAside.setAside(mOutputPath)) {
-        *refusal = {FinishCode::OutputNotSetAside, FinishCode::outputNotSetAsideText()};
-        return {};
-    }
-    return makeWebpCompressParam(task());
+    Q_UNUSED(kind)
+    Q_UNUSED(refusal)
+    return ToolStep{toolPath(), command().arguments()};
 }
 
-ImageCompressTask::Outcome WebpCompressor::deliverRun(int exitCode)
+ToolRunTask::Outcome WebpCompressor::deliverRun(int exitCode)
 {
     const qint64 sourceSize = OutputFile::sizeOf(mInputPath);
     const qint64 resultSize = OutputFile::sizeOf(mOutputPath);
 
     // A WebP larger than its source is worth less than the original: deliver the source's bytes.
     if (sourceSize < resultSize) {
-        if (!OutputFile::replace(mOutputPath, mInputPath)) {
-            discardRun();
+        if (!OutputFile::replace(mOutputPath, mInputPath))
             return {FinishCode::NoOutput, FinishCode::failText()};
-        }
-        mSetAside.drop();
-        return {exitCode, QString()};
+        keepOutput();
+        return {exitCode, QString(), true};
     }
     if (exitCode == 0 && resultSize > 0 && isCompleteWebp(mOutputPath, resultSize)) {
-        mSetAside.drop();
-        return {FinishCode::Success, FinishCode::successfulText()};
+        keepOutput();
+        return {FinishCode::Success, FinishCode::successfulText(), true};
     }
-    discardRun();
     return {exitCode == 0 ? FinishCode::NoOutput : exitCode, FinishCode::failText()};
-}
-
-void WebpCompressor::discardRun()
-{
-    // Whatever ffmpeg left at the output is partial: the user's own file (if any) takes its place.
-    QFile::remove(mOutputPath);
-    mSetAside.restore();
 }

@@ -1,16 +1,16 @@
 #pragma once
 
-#include <compressor/ImageCompressTask.h>
-#include <compressor/OutputSetAside.h>
+#include <compressor/DirectOutputCompressTask.h>
+
+class ToolCommand;
 
 // Converts a still image to WebP with ffmpeg's libwebp encoder. ffmpeg writes the output path itself;
 // a file the user already had there is set aside for the run and comes back unless the run succeeds.
-class NEROVA_EXPORT WebpCompressor : public ImageCompressTask
+class NEROVA_EXPORT WebpCompressor : public DirectOutputCompressTask
 {
     Q_OBJECT
 public:
     explicit WebpCompressor(const QVariantMap& params);
-    ~WebpCompressor() override;
 
     bool startTask() override;
 
@@ -20,10 +20,10 @@ public:
 
 protected:
     QString toolPath() const override;
-    QStringList prepareRun(Outcome* refusal) override;
+    QStringList requestValuesForTool() const override { return {mQuality}; }
+    std::optional<ToolStep> firstStep(int kind, Outcome* refusal) override;
     Outcome deliverRun(int exitCode) override;
-    void discardRun() override;
 
 private:
-    OutputSetAside mSetAside;
+    ToolCommand command() const;
 };

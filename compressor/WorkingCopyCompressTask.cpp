@@ -2,14 +2,15 @@
 
 #include "FinishCode.h"
 #include "OutputFile.h"
+#include "ToolCommand.h"
 
-#include <QDebug>
-#include <QFile>
+#include <base/LogCategories.h>
+
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-WorkingCopyCompressTask::WorkingCopyCompressTask(const QVariantMap& params) : ImageCompressTask(params) {}
+WorkingCopyCompressTask::WorkingCopyCompressTask(const QVariantMap& params) : ToolRunTask(params) {}
 
 WorkingCopyCompressTask::~WorkingCopyCompressTask()
 {
@@ -23,7 +24,7 @@ bool WorkingCopyCompressTask::prepareWorkingCopy()
     auto workDir = std::make_unique<QTemporaryDir>(
         QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/compress-XXXXXX"));
     if (!workDir->isValid()) {
-        qDebug() << "Cannot create a working folder:" << workDir->errorString();
+        qCDebug(lcCompressor) << "Cannot create a working folder:" << workDir->errorString();
         return false;
     }
     mWorkDir = std::move(workDir);
@@ -35,15 +36,17 @@ bool WorkingCopyCompressTask::prepareWorkingCopy()
     return true;
 }
 
-QStringList WorkingCopyCompressTask::prepareRun(Outcome* refusal)
+std::optional<ToolRunTask::ToolStep> WorkingCopyCompressTask::prepareRun(int kind, Outcome* refusal)
 {
-    const QStringList params = makeToolParams();
-    if (params.isEmpty())
+    Q_UNUSED(kind)
+    if (!prepareWorkingCopy()) {
         *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
-    return params;
+        return std::nullopt;
+    }
+    return ToolStep{toolPath(), toolCommand().arguments()};
 }
 
-ImageCompressTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
+ToolRunTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
 {
     const QFileInfo source(mTempInputPath);
     const QFileInfo result(mTempOutputPath);
@@ -54,7 +57,7 @@ ImageCompressTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
     if (sourceSize < resultSize || (keepsSourceOnExit(exitCode) && source.exists())) {
         if (!OutputFile::replace(mOutputPath, mTempInputPath))
             return {FinishCode::NoOutput, QString()};
-        return {exitCode, QString()};
+        return {exitCode, QString(), true};
     }
     if (exitCode == corruptSourceExitCode())
         return {FinishCode::CorruptSource, FinishCode::corruptSourceText()};
@@ -66,10 +69,10 @@ ImageCompressTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
         return {exitCode, QString()};
     QString error;
     if (!OutputFile::replace(mOutputPath, mTempOutputPath, &error)) {
-        qDebug() << "Cannot write" << mOutputPath << error;
+        qCDebug(lcCompressor) << "Cannot write" << mOutputPath << error;
         return {FinishCode::NoOutput, QString()};
     }
-    return {FinishCode::Success, QString()};
+    return {FinishCode::Success, QString(), true};
 }
 
 void WorkingCopyCompressTask::cleanUpRun()

@@ -1,13 +1,14 @@
 #pragma once
 
-#include <compressor/ImageCompressTask.h>
+#include <compressor/ToolCommand.h>
+#include <compressor/ToolRunTask.h>
 
 class QTemporaryDir;
 
 // A still-image task whose tool works on a copy of the source in a private working folder: the result
 // replaces the user's output only when it is finished and not larger than the source (otherwise the
 // source's bytes are delivered), so several tasks may run at once and a task may compress in place.
-class NEROVA_EXPORT WorkingCopyCompressTask : public ImageCompressTask
+class NEROVA_EXPORT WorkingCopyCompressTask : public ToolRunTask
 {
     Q_OBJECT
 public:
@@ -23,14 +24,15 @@ protected:
         Q_UNUSED(exitCode)
         return false;
     }
-    // The tool's parameters, built after the working copy exists.
-    virtual QStringList makeToolParams() = 0;
+    // The tool's command line, built after the working copy exists.
+    virtual ToolCommand toolCommand() const = 0;
 
     // Makes a fresh private working folder and copies the source into it as
     // temporaryImage_1.<suffix>; the tool's result goes to temporaryImage_2.<suffix>.
     bool prepareWorkingCopy();
 
-    QStringList prepareRun(Outcome* refusal) override;
+    QStringList requestValuesForTool() const override { return {mQuality}; }
+    std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
     Outcome deliverRun(int exitCode) override;
     void discardRun() override {}
     void cleanUpRun() override;

@@ -2,23 +2,10 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
 
 namespace {
 
 constexpr int maxParallelJobs = 256;
-
-// Sensible qualities for each kind of output: the JPEG/WebP quality, the upper end of pngquant's
-// range, libx264's constant rate factor.
-QString defaultQualityFor(const QString& outputPath)
-{
-    const QString suffix = QFileInfo(outputPath).suffix().toLower();
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg") || suffix == QLatin1String("webp"))
-        return QStringLiteral("75");
-    if (suffix == QLatin1String("png"))
-        return QStringLiteral("80");
-    return QStringLiteral("23");
-}
 
 void setupParser(QCommandLineParser& parser)
 {
@@ -73,11 +60,13 @@ void setupParser(QCommandLineParser& parser)
 
 QVariantMap HostOptions::toRequest(const HostJob& job) const
 {
-    QVariantMap request{
-        {QStringLiteral("inputPath"), job.inputPath},
-        {QStringLiteral("outputPath"), job.outputPath},
-        {QStringLiteral("quality"), quality.isNull() ? defaultQualityFor(job.outputPath) : quality},
-        {QStringLiteral("preset"), preset.isNull() ? QStringLiteral("medium") : preset}};
+    // Quality and preset left out: the plug-in gives each output format its own default.
+    QVariantMap request{{QStringLiteral("inputPath"), job.inputPath},
+                        {QStringLiteral("outputPath"), job.outputPath}};
+    if (!quality.isNull())
+        request.insert(QStringLiteral("quality"), quality);
+    if (!preset.isNull())
+        request.insert(QStringLiteral("preset"), preset);
     if (!scale.isNull())
         request.insert(QStringLiteral("scale"), scale);
     return request;

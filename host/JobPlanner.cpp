@@ -8,9 +8,10 @@ JobPlanner::JobPlanner(const HostOptions& options, const MediaKind& kinds) : mOp
 
 bool JobPlanner::plan(QString* errorText)
 {
-    if (!mOptions.format.isEmpty() && !mKinds.isMedia(mOptions.format)) {
-        *errorText = QStringLiteral("Unknown format for --to: %1 (images: jpg, png, webp; videos: %2).")
-                         .arg(mOptions.format, mKinds.videoSuffixes().join(QStringLiteral(", ")));
+    if (!mOptions.format.isEmpty() && !mKinds.isKnownOutput(mOptions.format)) {
+        *errorText = QStringLiteral("Unknown format for --to: %1 (images: %2; videos: %3).")
+                         .arg(mOptions.format, mKinds.imageOutputs().join(QStringLiteral(", ")),
+                              mKinds.videoOutputs().join(QStringLiteral(", ")));
         return false;
     }
     for (const QString& input : mOptions.inputs) {
@@ -90,8 +91,8 @@ QString JobPlanner::outputNameFor(const QString& fileName) const
         return fileName;
     // --to converts the files of its own kind; the other kind keeps its format (a video is not turned
     // into a picture, nor a picture into a video). A file of unknown kind takes the asked format.
-    const bool formatIsImage = MediaKind::isImageFormat(mOptions.format);
-    const bool sameKind = formatIsImage ? MediaKind::isImageFormat(suffix) : mKinds.isVideo(suffix);
+    const bool formatIsImage = mKinds.isImageOutput(mOptions.format);
+    const bool sameKind = formatIsImage ? mKinds.isImageSource(suffix) : mKinds.isVideoSource(suffix);
     const bool unknownKind = !mKinds.isMedia(suffix);
     if (!sameKind && !unknownKind)
         return fileName;
@@ -100,7 +101,7 @@ QString JobPlanner::outputNameFor(const QString& fileName) const
 
 bool JobPlanner::isVideoOutput(const QString& outputPath) const
 {
-    return !MediaKind::isImageFormat(QFileInfo(outputPath).suffix());
+    return !mKinds.isImageOutput(QFileInfo(outputPath).suffix());
 }
 
 void JobPlanner::addFile(const QString& inputPath, const QString& displayName, const QString& outputPath)

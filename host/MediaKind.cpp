@@ -1,22 +1,35 @@
 #include "MediaKind.h"
 
-MediaKind::MediaKind(const QStringList& videoSuffixes)
+#include <compressor/FormatTable.h>
+
+MediaKind::MediaKind(const FormatTable& table) : mTable(table) {}
+
+bool MediaKind::isImageOutput(const QString& suffix) const
 {
-    for (const QString& suffix : videoSuffixes)
-        mVideoSuffixes << suffix.toLower();
-    // The video task also writes WebM (with VP9), so WebM sources are worth taking too.
-    if (!mVideoSuffixes.contains(QLatin1String("webm")))
-        mVideoSuffixes << QStringLiteral("webm");
+    return mTable.isKnownOutput(suffix) && mTable.forSuffix(suffix).isImage();
 }
 
-bool MediaKind::isImageFormat(const QString& suffix)
+bool MediaKind::isKnownOutput(const QString& suffix) const
 {
-    const QString lower = suffix.toLower();
-    return lower == QLatin1String("jpg") || lower == QLatin1String("jpeg") || lower == QLatin1String("png") ||
-           lower == QLatin1String("webp");
+    return mTable.isKnownOutput(suffix);
 }
 
-bool MediaKind::isVideo(const QString& suffix) const
+bool MediaKind::isImageSource(const QString& suffix) const
 {
-    return mVideoSuffixes.contains(suffix.toLower());
+    return mTable.imageSourceSuffixes().contains(suffix.toLower());
+}
+
+bool MediaKind::isVideoSource(const QString& suffix) const
+{
+    return mTable.videoSourceSuffixes().contains(suffix.toLower());
+}
+
+QStringList MediaKind::imageOutputs() const
+{
+    return mTable.outputSuffixes(OutputFormat::Kind::Image);
+}
+
+QStringList MediaKind::videoOutputs() const
+{
+    return mTable.outputSuffixes(OutputFormat::Kind::Video);
 }

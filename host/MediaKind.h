@@ -3,20 +3,25 @@
 #include <QString>
 #include <QStringList>
 
-// Which file suffixes the host treats as images and videos.
+class FormatTable;
+
+// Which files the host treats as images and videos, as the plug-in's format table says.
 class MediaKind
 {
 public:
-    // videoSuffixes: the containers the plug-in reports as supported sources.
-    explicit MediaKind(const QStringList& videoSuffixes);
+    explicit MediaKind(const FormatTable& table);
 
-    // The formats the plug-in writes as still images; every other output suffix is a video job.
-    static bool isImageFormat(const QString& suffix);
-    bool isVideo(const QString& suffix) const;
-    // Whether a file found in a folder is one to compress.
-    bool isMedia(const QString& suffix) const { return isImageFormat(suffix) || isVideo(suffix); }
-    QStringList videoSuffixes() const { return mVideoSuffixes; }
+    // A format the plug-in writes as a still image; every other output suffix is a video job.
+    bool isImageOutput(const QString& suffix) const;
+    // A format --to may name.
+    bool isKnownOutput(const QString& suffix) const;
+    // Sources found in a folder that are worth compressing.
+    bool isImageSource(const QString& suffix) const;
+    bool isVideoSource(const QString& suffix) const;
+    bool isMedia(const QString& suffix) const { return isImageSource(suffix) || isVideoSource(suffix); }
+    QStringList imageOutputs() const;
+    QStringList videoOutputs() const;
 
 private:
-    QStringList mVideoSuffixes;
+    const FormatTable& mTable;
 };

@@ -35,3 +35,14 @@ ICompressor* PluginLoader::load()
     mErrorText = errors.join(QStringLiteral("; "));
     return nullptr;
 }
+
+const FormatTable* PluginLoader::formatTable()
+{
+    using Entry = const FormatTable* (*)();
+    const auto entry = reinterpret_cast<Entry>(mLibrary.resolve("FormatTableEntry"));
+    if (!entry) {
+        mErrorText = mLibrary.errorString();
+        return nullptr;
+    }
+    return entry();
+}

@@ -14,9 +14,11 @@
 #include "TextReport.h"
 
 #include <NerovaBase/NerovaBase.h>
+#include <compressor/FormatTable.h>
 #include <compressor/ICompressor.h>
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -64,14 +66,6 @@ double cpuSeconds(int who)
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QStringList videoSuffixesOf(ICompressor* compressor)
-{
-    QStringList suffixes;
-    for (const QVariant& suffix : compressor->getSupportOriginal())
-        suffixes << suffix.toString();
-    return suffixes;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -91,6 +85,9 @@ int main(int argc, char* argv[])
     }
     verboseMessages = options.verbose;
     qInstallMessageHandler(messageHandler);
+    // The plug-in's categories are not even formatted unless asked for.
+    if (!options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("nerova.*.debug=false"));
     if (!options.ffmpegDir.isEmpty())
         NerovaBaseEntry()->getConfig()[QStringLiteral("kFFmpegPath")] = options.ffmpegDir;
 
@@ -101,7 +98,12 @@ int main(int argc, char* argv[])
         return ExitFailure;
     }
 
-    const MediaKind kinds(videoSuffixesOf(compressor));
+    const FormatTable* formats = loader.formatTable();
+    if (!formats) {
+        err() << "nerova-compress: the compressor has no format table: " << loader.errorText() << Qt::endl;
+        return ExitFailure;
+    }
+    const MediaKind kinds(*formats);
     JobPlanner planner(options, kinds);
     if (!planner.plan(&errorText)) {
         err() << "nerova-compress: " << errorText << Qt::endl;

@@ -83,10 +83,10 @@ void TestPngCompressor::qualityRange_data()
 {
     QTest::addColumn<QString>("quality");
     QTest::addColumn<QString>("range");
-    QTest::newRow("80") << "80"
-                        << "0-80";
-    QTest::newRow("empty") << ""
-                           << "0-";
+    QTest::newRow("60") << "60"
+                        << "0-60";
+    QTest::newRow("left out: the format's default") << ""
+                                                    << "0-80";
 }
 
 void TestPngCompressor::qualityRange()

@@ -1,0 +1,219 @@
+#include "ToolRunTask.h"
+
+#include "FinishCode.h"
+#include "FormatTable.h"
+#include "ScopedFlag.h"
+#include <base/LogCategories.h>
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+
+namespace {
+
+// A request value may go onto a command line only when it cannot pass for an option or for more than
+// one value: no white space, no double quote, no leading "-".
+bool isSafeRequestValue(const QString& value)
+{
+    if (value.startsWith(QLatin1Char('-')))
+        return false;
+    return std::none_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return c.isSpace() || c == QLatin1Char('"'); });
+}
+
+// Enough of a tool's complaints to say why it failed, without keeping a chatty tool's whole output.
+constexpr int toolMessageLimit = 4096;
+
+} // namespace
+
+ToolRunTask::ToolRunTask(const QVariantMap& params)
+    : CompressTask(params), mInputPath(params.value(QStringLiteral("inputPath")).toString()),
+      mOutputPath(params.value(QStringLiteral("outputPath")).toString()),
+      mQuality(requestValueOr(params, QStringLiteral("quality"),
+                              FormatTable::instance().forOutputPath(mOutputPath).defaultQuality))
+{}
+
+QString ToolRunTask::requestValueOr(const QVariantMap& params, const QString& key, const QString& fallback)
+{
+    const QString value = params.value(key).toString();
+    return value.isEmpty() ? fallback : value;
+}
+
+ToolRunTask::~ToolRunTask()
+{
+    stopToolForDestruction();
+    // The host may drop the task from a slot on compressFinished, which runs inside the process's own
+    // finished signal: the process must outlive that emission.
+    if (mProcess && mInProcessSignal)
+        mProcess.release()->deleteLater();
+}
+
+void ToolRunTask::stopToolForDestruction()
+{
+    if (!mProcess)
+        return;
+    mProcess->disconnect(this);
+    if (mProcess->state() != QProcess::NotRunning) {
+        mProcess->kill();
+        mProcess->waitForFinished(killWaitMs);
+    }
+}
+
+bool ToolRunTask::startTask()
+{
+    return startRun(0);
+}
+
+bool ToolRunTask::startRun(int kind)
+{
+    if (mRunActive)
+        return false; // one run at a time
+    const QString tool = toolPath();
+    if (!QFileInfo::exists(tool))
+        return false;
+
+    mRunActive = true;
+    mAborting = false;
+    const QStringList values = requestValuesForTool();
+    if (!std::all_of(values.cbegin(), values.cend(), isSafeRequestValue)) {
+        qCDebug(lcCompressor) << "Refusing request values" << requestValuesForTool();
+        endRun({FinishCode::InvalidRequest, FinishCode::invalidRequestText()});
+        return false;
+    }
+    Outcome refusal;
+    const std::optional<ToolStep> step = prepareRun(kind, &refusal);
+    if (!step) {
+        discardRun();
+        cleanUpRun();
+        endRun(refusal);
+        return false;
+    }
+    launch(*step);
+    setStatus(StatusRunning);
+    runStarted();
+    return true;
+}
+
+void ToolRunTask::launch(const ToolStep& step)
+{
+    // Each step gets a fresh process object; the previous one may still be inside its own signal.
+    if (mProcess) {
+        mProcess->disconnect(this);
+        mProcess.release()->deleteLater();
+    }
+    mProcess = std::make_unique<QProcess>();
+    connect(mProcess.get(), SIGNAL(finished(int, QProcess::ExitStatus)), this,
+            SLOT(onCompressFinished(int, QProcess::ExitStatus)));
+    connect(mProcess.get(), &QProcess::errorOccurred, this, &ToolRunTask::onProcessError);
+    connect(mProcess.get(), &QProcess::readyReadStandardError, this, &ToolRunTask::onStandardError);
+
+    mToolMessages.clear();
+    mKeepsOutput = step.keepsOutput;
+    if (!step.environment.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& variable : step.environment) {
+            const int equals = variable.indexOf(QLatin1Char('='));
+            environment.insert(variable.left(equals), variable.mid(equals + 1));
+        }
+        mProcess->setProcessEnvironment(environment);
+    }
+    mProcess->setProgram(step.program);
+    mProcess->setArguments(step.arguments);
+    mProcess->setStandardInputFile(QProcess::nullDevice());
+    if (!step.keepsOutput)
+        mProcess->setStandardOutputFile(QProcess::nullDevice());
+    qCDebug(lcCompressor).noquote() << "Starting" << step.program << step.arguments.join(QLatin1Char(' '));
+    mProcess->start(QIODevice::ReadOnly);
+}
+
+void ToolRunTask::abortTask()
+{
+    if (!mRunActive || !mProcess || mProcess->state() == QProcess::NotRunning) {
+        abortWithoutRun();
+        return;
+    }
+    mAborting = true;
+    QPointer<ToolRunTask> self(this);
+    mProcess->kill();
+    // The completion normally runs inside this wait and reports the abort.
+    if (!mProcess->waitForFinished(killWaitMs) && self)
+        qCDebug(lcCompressor) << "Can't kill mProcess";
+}
+
+void ToolRunTask::onStandardError()
+{
+    mToolMessages += mProcess->readAllStandardError();
+    if (mToolMessages.size() > toolMessageLimit)
+        mToolMessages = mToolMessages.right(toolMessageLimit);
+}
+
+void ToolRunTask::onProcessError(QProcess::ProcessError error)
+{
+    if (error != QProcess::FailedToStart || !mRunActive)
+        return;
+    ScopedFlag inProcessSignal(this, mInProcessSignal);
+    qCDebug(lcCompressor) << "Cannot start" << mProcess->program() << mProcess->errorString();
+    discardRun();
+    cleanUpRun();
+    if (mAborting)
+        endRun({FinishCode::Aborted, FinishCode::abortedText()});
+    else
+        endRun({FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()});
+}
+
+void ToolRunTask::onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (!mRunActive)
+        return;
+    ScopedFlag inProcessSignal(this, mInProcessSignal);
+    onStandardError();
+    const QByteArray messages = mToolMessages.trimmed();
+    if (exitCode != 0 || exitStatus != QProcess::NormalExit) {
+        qCDebug(lcCompressor) << "onFinished:" << exitCode << "," << exitStatus;
+        if (!messages.isEmpty())
+            qCDebug(lcCompressor).noquote() << QFileInfo(mProcess->program()).fileName() + QLatin1Char(':')
+                                            << QString::fromLocal8Bit(messages);
+    }
+
+    // A killed or crashed tool may have left anything behind: nothing of it is delivered.
+    if (mAborting || exitStatus == QProcess::CrashExit) {
+        const Outcome outcome = mAborting ? abortOutcome(exitCode) : crashOutcome(exitCode);
+        discardRun();
+        cleanUpRun();
+        endRun(outcome);
+        return;
+    }
+    const QByteArray output = mKeepsOutput ? mProcess->readAllStandardOutput() : QByteArray();
+    if (const std::optional<ToolStep> next = followUpStep(exitCode, output)) {
+        launch(*next);
+        return;
+    }
+    const Outcome outcome = deliverRun(exitCode);
+    if (!outcome.delivered)
+        discardRun();
+    cleanUpRun();
+    endRun(outcome);
+}
+
+ToolRunTask::Outcome ToolRunTask::crashOutcome(int exitCode) const
+{
+    Q_UNUSED(exitCode)
+    return {FinishCode::ToolCrashed, FinishCode::toolCrashedText()};
+}
+
+ToolRunTask::Outcome ToolRunTask::abortOutcome(int exitCode) const
+{
+    Q_UNUSED(exitCode)
+    return {FinishCode::Aborted, FinishCode::abortedText()};
+}
+
+void ToolRunTask::endRun(const Outcome& outcome)
+{
+    mRunActive = false;
+    QPointer<ToolRunTask> self(this);
+    emit compressFinished(outcome.code, outcome.text);
+    // Stored after the signal: a receiver that handles it synchronously still sees the run as running.
+    if (self)
+        setStatus(outcome.code == FinishCode::Success ? StatusSucceeded : StatusFailed);
+}
