@@ -29,6 +29,15 @@ ToolCommand PngCompressor::toolCommand() const
     return command;
 }
 
+std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome* refusal)
+{
+    std::optional<ToolStep> step = WorkingCopyCompressTask::prepareRun(kind, refusal);
+    // pngquant spreads over every processor through OpenMP unless told its share.
+    if (step && !mThreads.isEmpty() && mThreads != QLatin1String("0"))
+        step->environment << QStringLiteral("OMP_NUM_THREADS=") + mThreads;
+    return step;
+}
+
 QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
 {
     Q_UNUSED(params)

@@ -16,6 +16,7 @@ public:
 protected:
     QString toolPath() const override;
     ToolCommand toolCommand() const override;
+    std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
     // pngquant cannot read the source as an image.
     int corruptSourceExitCode() const override { return 25; }
     // pngquant could not meet the quality floor: the source stays the better picture.

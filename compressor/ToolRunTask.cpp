@@ -31,7 +31,8 @@ ToolRunTask::ToolRunTask(const QVariantMap& params)
     : CompressTask(params), mInputPath(params.value(QStringLiteral("inputPath")).toString()),
       mOutputPath(params.value(QStringLiteral("outputPath")).toString()),
       mQuality(requestValueOr(params, QStringLiteral("quality"),
-                              FormatTable::instance().forOutputPath(mOutputPath).defaultQuality))
+                              FormatTable::instance().forOutputPath(mOutputPath).defaultQuality)),
+      mThreads(params.value(QStringLiteral("threads")).toString())
 {}
 
 QString ToolRunTask::requestValueOr(const QVariantMap& params, const QString& key, const QString& fallback)

@@ -97,6 +97,9 @@ protected:
     const QString mInputPath;
     const QString mOutputPath;
     const QString mQuality;
+    // "threads": how many threads a tool that spreads over the processors by itself may use ("0": its
+    // own choice); empty when the request leaves it out, and each tool then behaves as it always has.
+    const QString mThreads;
 
 protected slots:
     void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);

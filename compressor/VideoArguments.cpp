@@ -49,7 +49,7 @@ ToolCommand VideoArguments::encode(const VideoRequest& request, const Nerova::Co
     }
     command.words(QStringLiteral("-vf")).words(QStringLiteral("scale=%1:%2").arg(width).arg(height));
     command.words(QStringLiteral("-y"));
-    appendThreads(command);
+    appendThreads(command, request);
     if (encoder == Encoder::Hardware)
         qCDebug(lcCompressor) << "bitrate:" << bitRate;
     appendOutput(command, request, progressPath);
@@ -129,9 +129,14 @@ void VideoArguments::appendStreamMapping(ToolCommand& command, const Nerova::Con
     }
 }
 
-void VideoArguments::appendThreads(ToolCommand& command)
+void VideoArguments::appendThreads(ToolCommand& command, const VideoRequest& request)
 {
-    // ffmpeg gets a third of the machine, so the host stays responsive.
+    // A host that runs nothing beside the encode may give ffmpeg the whole machine.
+    if (!request.threads.isEmpty()) {
+        command.words(QStringLiteral("-threads")).value(request.threads);
+        return;
+    }
+    // Otherwise ffmpeg gets a third of the machine, so the host stays responsive.
     const unsigned int hardwareThreads = std::thread::hardware_concurrency();
     const float threads = std::ceil(float(hardwareThreads) / 3.0f);
     qCDebug(lcCompressor) << "threadCount:" << hardwareThreads;

@@ -19,6 +19,7 @@ struct VideoRequest
     QString quality;
     QString preset;
     QString scale;
+    QString threads; // empty: a third of the processors, so that the host stays responsive
 };
 
 // Builds ffmpeg's command line for a video request from the probe of its source and the output
@@ -41,6 +42,6 @@ public:
 private:
     static void appendVideoEncoder(ToolCommand& command, const OutputFormat& format, Encoder encoder);
     static void appendStreamMapping(ToolCommand& command, const Nerova::ContainerInfo& info);
-    static void appendThreads(ToolCommand& command);
+    static void appendThreads(ToolCommand& command, const VideoRequest& request);
     static void appendOutput(ToolCommand& command, const VideoRequest& request, const QString& progressPath);
 };

@@ -83,7 +83,7 @@ ToolCommand VideoCompressor::build(Build build)
     }
     mProgressPath = QDir::cleanPath(progressDirectory() + QLatin1Char('/') +
                                     QStringLiteral("progress_%1.txt").arg(++progressFileCounter));
-    const VideoRequest request{mInputPath, mOutputPath, mQuality, mPreset, mScale};
+    const VideoRequest request{mInputPath, mOutputPath, mQuality, mPreset, mScale, mThreads};
     if (build == Build::Preview)
         return VideoArguments::preview(request, *info, mProgressPath);
     return VideoArguments::encode(request, *info,

@@ -45,7 +45,7 @@ protected slots:
 
 protected:
     QString toolPath() const override;
-    QStringList requestValuesForTool() const override { return {mQuality, mPreset, mScale}; }
+    QStringList requestValuesForTool() const override { return {mQuality, mPreset, mScale, mThreads}; }
     std::optional<ToolStep> firstStep(int kind, Outcome* refusal) override;
     Outcome deliverRun(int exitCode) override;
     void cleanUpRun() override;

@@ -47,8 +47,10 @@ ToolCommand WebpCompressor::command() const
         .words(QStringLiteral("-c:v"))
         .words(QStringLiteral("libwebp"))
         .words(QStringLiteral("-quality"))
-        .value(mQuality)
-        .ffmpegPath(mOutputPath);
+        .value(mQuality);
+    if (!mThreads.isEmpty())
+        command.words(QStringLiteral("-threads")).value(mThreads);
+    command.ffmpegPath(mOutputPath);
     return command;
 }
 

@@ -20,7 +20,7 @@ public:
 
 protected:
     QString toolPath() const override;
-    QStringList requestValuesForTool() const override { return {mQuality}; }
+    QStringList requestValuesForTool() const override { return {mQuality, mThreads}; }
     std::optional<ToolStep> firstStep(int kind, Outcome* refusal) override;
     Outcome deliverRun(int exitCode) override;
 

@@ -31,7 +31,7 @@ protected:
     // temporaryImage_1.<suffix>; the tool's result goes to temporaryImage_2.<suffix>.
     bool prepareWorkingCopy();
 
-    QStringList requestValuesForTool() const override { return {mQuality}; }
+    QStringList requestValuesForTool() const override { return {mQuality, mThreads}; }
     std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
     Outcome deliverRun(int exitCode) override;
     void discardRun() override {}

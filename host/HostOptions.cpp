@@ -67,6 +67,11 @@ QVariantMap HostOptions::toRequest(const HostJob& job) const
         request.insert(QStringLiteral("quality"), quality);
     if (!preset.isNull())
         request.insert(QStringLiteral("preset"), preset);
+    // Videos run one at a time, so ffmpeg may take every processor; image tools share them.
+    if (job.isVideo)
+        request.insert(QStringLiteral("threads"), QStringLiteral("0"));
+    else if (imageToolThreads > 0)
+        request.insert(QStringLiteral("threads"), QString::number(imageToolThreads));
     if (!scale.isNull())
         request.insert(QStringLiteral("scale"), scale);
     return request;

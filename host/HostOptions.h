@@ -23,6 +23,9 @@ struct HostOptions
     QString outputDir;
     QString format;
     int parallelJobs = 0; // 0: one per processor
+    // Threads each image tool may use so that the parallel jobs together fill the processors once;
+    // 0 leaves each tool its own choice. Set by the host once it knows how many jobs run at a time.
+    int imageToolThreads = 0;
     bool recursive = false;
     QString quality;
     QString preset;

@@ -25,6 +25,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -125,7 +126,9 @@ int main(int argc, char* argv[])
         report = std::make_unique<JsonReport>();
     else
         report = std::make_unique<TextReport>(!options.outputDir.isEmpty());
-    const int parallelJobs = options.parallelJobs > 0 ? options.parallelJobs : QThread::idealThreadCount();
+    const int processors = std::max(1, QThread::idealThreadCount());
+    const int parallelJobs = options.parallelJobs > 0 ? options.parallelJobs : processors;
+    options.imageToolThreads = std::max(1, processors / parallelJobs);
     JobScheduler scheduler(compressor, options, planner.jobs(), planner.refusals(), parallelJobs);
     ProgressDisplay display(scheduler, summary);
     bool interrupted = false;

@@ -6,7 +6,7 @@
 //   big         write a result larger than the input   empty       write an empty result, exit 0
 //   hang        never finish                           crash       abort
 // With $FAKE_TOOL_ARGV set it first writes the arguments it received to that file, each followed by
-// a NUL byte, so tests see exactly what reached the process.
+// a NUL byte, so tests see exactly what reached the process (and $OMP_NUM_THREADS to that file + ".omp").
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +52,8 @@ void recordArguments(int argc, char* argv[])
     std::ofstream out(file, std::ios::binary);
     for (int i = 1; i < argc; ++i)
         out << argv[i] << '\0';
+    if (const char* threads = std::getenv("OMP_NUM_THREADS"))
+        std::ofstream(std::string(file) + ".omp") << threads;
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace MediaFixtures;
@@ -258,20 +259,36 @@ void TestTaskLifecycle::argumentsReachTheToolWhole_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("name");         // of both the source and the output
     QTest::addColumn<QString>("quality");      // empty: left out of the request
+    QTest::addColumn<QString>("threads");      // the "threads" key; empty: left out
     QTest::addColumn<QStringList>("expected"); // around the paths: what the tool must receive
+    QTest::addColumn<QString>("ompThreads");   // pngquant's OpenMP share; empty: not set
 
     const QString odd = "-dash \"quoted\" two  blanks";
+    const QString third = QString::number((QThread::idealThreadCount() + 2) / 3);
     QTest::newRow("jpg, default quality")
-        << "jpg" << odd << "" << QStringList{"-outfile", "-quality", "75", "-baseline"};
-    QTest::newRow("png, default quality")
-        << "png" << odd << "" << QStringList{"--quality", "0-80", "--force", "-o"};
+        << "jpg" << odd << ""
+        << "" << QStringList{"-outfile", "-quality", "75", "-baseline"} << "";
+    QTest::newRow("png, default quality") << "png" << odd << ""
+                                          << "" << QStringList{"--quality", "0-80", "--force", "-o"} << "";
+    QTest::newRow("png, a share of the processors") << "png"
+                                                    << "plain"
+                                                    << "60"
+                                                    << "1" << QStringList{"--quality", "0-60"} << "1";
     QTest::newRow("webp, default quality")
-        << "webp" << odd << "" << QStringList{"-i", "-y", "-c:v", "libwebp", "-quality", "75"};
-    QTest::newRow("webp, quality 40") << "webp"
-                                      << "plain"
-                                      << "40" << QStringList{"-i", "-y", "-c:v", "libwebp", "-quality", "40"};
+        << "webp" << odd << ""
+        << "" << QStringList{"-i", "-y", "-c:v", "libwebp", "-quality", "75"} << "";
+    QTest::newRow("webp, quality 40, one thread")
+        << "webp"
+        << "plain"
+        << "40"
+        << "1" << QStringList{"-i", "-y", "-c:v", "libwebp", "-quality", "40", "-threads", "1"} << "";
     QTest::newRow("mp4, default quality and preset")
-        << "mp4" << odd << "" << QStringList{"-preset", "medium", "-crf", "23"};
+        << "mp4" << odd << ""
+        << "" << QStringList{"-preset", "medium", "-crf", "23", "-threads", third} << "";
+    QTest::newRow("mp4, every processor") << "mp4"
+                                          << "plain"
+                                          << ""
+                                          << "0" << QStringList{"-threads", "0"} << "";
 }
 
 void TestTaskLifecycle::argumentsReachTheToolWhole()
@@ -279,7 +296,9 @@ void TestTaskLifecycle::argumentsReachTheToolWhole()
     QFETCH(QString, suffix);
     QFETCH(QString, name);
     QFETCH(QString, quality);
+    QFETCH(QString, threads);
     QFETCH(QStringList, expected);
+    QFETCH(QString, ompThreads);
 
     const QString source = mWork->filePath(name + (suffix == "mp4" ? ".mp4" : ".png"));
     QVERIFY(QFile::copy(suffix == "mp4" ? mVideo : mImage, source));
@@ -287,6 +306,8 @@ void TestTaskLifecycle::argumentsReachTheToolWhole()
     QVariantMap request{{"inputPath", source}, {"outputPath", output}};
     if (!quality.isEmpty())
         request.insert("quality", quality);
+    if (!threads.isEmpty())
+        request.insert("threads", threads);
     qputenv("FAKE_TOOL_BEHAVIOUR", "exit:0");
 
     const auto task = CompressorEntry()->createCompressTask(request);
@@ -304,6 +325,7 @@ void TestTaskLifecycle::argumentsReachTheToolWhole()
         from = at + 1;
     }
     QVERIFY(!received.contains(QString()));
+    QCOMPARE(QString::fromUtf8(readAll(mWork->filePath("argv.omp"))), ompThreads);
     // The paths arrive whole: the working copy's for the image tools that work on one, else the user's.
     if (suffix == "webp" || suffix == "mp4") {
         QVERIFY(received.contains(QFileInfo(source).absoluteFilePath()));
