@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -41,6 +43,36 @@ bool OutputFile::replace(const QString& targetPath, const QString& finishedPath,
     }
     if (!target.commit())
         return fail(target.errorString());
+    return true;
+}
+
+bool OutputFile::moveInto(const QString& targetPath, const QString& finishedPath, QString* errorText)
+{
+    const QByteArray target = QFile::encodeName(targetPath);
+    const QByteArray finished = QFile::encodeName(finishedPath);
+    struct stat targetInfo
+    {
+    };
+    const bool targetExists = ::lstat(target.constData(), &targetInfo) == 0;
+    // A link is replaced through to the file it names, as QSaveFile does: only a copy can do that.
+    if (targetExists && !S_ISREG(targetInfo.st_mode))
+        return replace(targetPath, finishedPath, errorText);
+    if (targetExists) {
+        const int fd = ::open(finished.constData(), O_RDONLY | O_CLOEXEC);
+        const bool synced = fd >= 0 && ::fdatasync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced)
+            return replace(targetPath, finishedPath, errorText);
+        // The result takes the place of the user's file, permissions included.
+        ::chmod(finished.constData(), targetInfo.st_mode & 07777);
+    }
+    if (::rename(finished.constData(), target.constData()) == 0)
+        return true;
+    // Another filesystem (or a rename refused): write the bytes instead.
+    if (!replace(targetPath, finishedPath, errorText))
+        return false;
+    QFile::remove(finishedPath);
     return true;
 }
 

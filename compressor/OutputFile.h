@@ -12,6 +12,13 @@ public:
     // Replaces (or creates) targetPath with the bytes of finishedPath; false leaves the target untouched.
     static bool replace(const QString& targetPath, const QString& finishedPath, QString* errorText = nullptr);
 
+    // Puts a finished file of the task's own (a tool's result in its working folder) at targetPath. On
+    // one filesystem it is moved, not written a second time; a user's file at the target is replaced
+    // only once the result's data is on disk. Elsewhere, or for a link at the target, it is copied as
+    // replace() does. The finished file is gone afterwards either way, unless false is returned.
+    static bool moveInto(const QString& targetPath, const QString& finishedPath,
+                         QString* errorText = nullptr);
+
     // Copies a file to a new path for a tool to work on: no flush to disk, since the copy is scratch
     // that never outlives its run (QFile::copy syncs, which costs more than the copy itself).
     static bool copyScratch(const QString& sourcePath, const QString& copyPath);

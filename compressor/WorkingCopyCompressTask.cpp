@@ -6,6 +6,7 @@
 
 #include <base/LogCategories.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,8 +32,10 @@ bool WorkingCopyCompressTask::prepareWorkingCopy()
     mTempDirPath = mWorkDir->path();
     mTempInputPath = mTempDirPath + QStringLiteral("/temporaryImage_1.") + suffix;
     mTempOutputPath = mTempDirPath + QStringLiteral("/temporaryImage_2.") + suffix;
+    // The tools only read their input: a link to the source spares reading and writing it once more.
     // A failed copy is left to the tool, which reports the missing source as unreadable.
-    OutputFile::copyScratch(mInputPath, mTempInputPath);
+    if (!QFile::link(QFileInfo(mInputPath).absoluteFilePath(), mTempInputPath))
+        OutputFile::copyScratch(mInputPath, mTempInputPath);
     return true;
 }
 
@@ -68,7 +71,7 @@ ToolRunTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
     if (exitCode != 0)
         return {exitCode, QString()};
     QString error;
-    if (!OutputFile::replace(mOutputPath, mTempOutputPath, &error)) {
+    if (!OutputFile::moveInto(mOutputPath, mTempOutputPath, &error)) {
         qCDebug(lcCompressor) << "Cannot write" << mOutputPath << error;
         return {FinishCode::NoOutput, QString()};
     }

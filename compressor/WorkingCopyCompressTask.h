@@ -27,8 +27,9 @@ protected:
     // The tool's command line, built after the working copy exists.
     virtual ToolCommand toolCommand() const = 0;
 
-    // Makes a fresh private working folder and copies the source into it as
-    // temporaryImage_1.<suffix>; the tool's result goes to temporaryImage_2.<suffix>.
+    // Makes a fresh private working folder and puts the source into it as temporaryImage_1.<suffix>
+    // (a link to it, or a copy where no link can be made); the tool's result goes to
+    // temporaryImage_2.<suffix>.
     bool prepareWorkingCopy();
 
     QStringList requestValuesForTool() const override { return {mQuality, mThreads}; }
