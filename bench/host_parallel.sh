@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# nerova-compress's parallel jobs and its own memory over a long batch.
-# Usage: bench/host_parallel.sh BUILD_DIR [COUNT] [BATCH] [ROUNDS]
-# 1. COUNT (default 200) generated 640x480 images, half photo-like JPEGs and half PNGs, are compressed
-#    with -j 2 and with -j 1, ROUNDS times each (default 2, alternating); prints the best times and the
-#    speed-up (goal >= 1.7 on two processors).
+# nerova-compress's parallel jobs, its start-up, and its own memory over a long batch.
+# Usage: bench/host_parallel.sh BUILD_DIR [COUNT] [BATCH] [ROUNDS] [PHOTO_DIR]
+# 1. For each target (PNG photos to PNG, JPEG photos to JPEG and to WebP): COUNT files (default 24),
+#    from PHOTO_DIR or generated, are compressed with -j 2 and with -j 1, ROUNDS times each (default 2,
+#    alternating); prints the best times and the speed-up (goal >= 1.7 on two processors).
+#    Then the start-up of one small file through the host against cJpeg alone, split into its parts.
 # 2. A BATCH (default 2000) file run with -j 2 over small JPEGs; the host's resident memory (VmRSS) is
 #    sampled from /proc while it runs; prints the first, last and peak sample and the growth per 1000
 #    files between the first and the last (goal: flat).
 set -euo pipefail
 
 build=${1:?build folder}
-count=${2:-200}
+count=${2:-24}
 batch=${3:-2000}
 rounds=${4:-2}
+photos=${5:-}
 host="$build/bin/nerova-compress"
 [ -x "$host" ] || { echo "no $host" >&2; exit 1; }
 
@@ -21,35 +23,79 @@ trap 'rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
 
-echo "generating $count images..."
-mkdir -p "$work/images"
-half=$((count / 2))
-ffmpeg -nostdin -v error -f lavfi -i "mandelbrot=size=640x480:rate=25,format=yuvj420p" -frames:v "$half" -q:v 2 \
-    "$work/images/photo%04d.jpg"
-ffmpeg -nostdin -v error -f lavfi -i "life=size=160x120:rate=25:mold=10:ratio=0.2:death_color=#c83232:life_color=#40e0d0,scale=640x480:flags=bicubic,gblur=sigma=2" \
-    -frames:v "$((count - half))" "$work/images/cells%04d.png"
+# One folder of COUNT photos per target, made from PHOTO_DIR's JPEG and PNG files (repeated as needed)
+# or, without one, generated: JPEGs for the JPEG and WebP targets, PNGs for the PNG target.
+fill() { # folder pattern...
+    local folder=$1
+    shift
+    mkdir -p "$folder"
+    mapfile -t found < <(find "$photos" -maxdepth 1 -type f \( "$@" \) | sort)
+    for ((i = 0; i < count && ${#found[@]} > 0; ++i)); do
+        local file=${found[$((i % ${#found[@]}))]}
+        cp "$file" "$folder/$(printf '%04d' "$i").${file##*.}"
+    done
+}
+if [ -n "$photos" ]; then
+    echo "taking $count photos per target from $photos..."
+    fill "$work/jpg" -iname '*.jpg' -o -iname '*.jpeg'
+    fill "$work/png" -iname '*.png'
+else
+    echo "generating $count images per target..."
+    mkdir -p "$work/jpg" "$work/png"
+    ffmpeg -nostdin -v error -f lavfi -i "mandelbrot=size=1280x960:rate=25,format=yuvj420p" -frames:v "$count" \
+        -q:v 2 "$work/jpg/photo%04d.jpg"
+    ffmpeg -nostdin -v error -f lavfi -i "life=size=320x240:rate=25:mold=10:ratio=0.2:death_color=#c83232:life_color=#40e0d0,scale=1280x960:flags=bicubic,gblur=sigma=2" \
+        -frames:v "$count" "$work/png/cells%04d.png"
+fi
 
-run_images() { # jobs -> seconds
-    local out="$work/out-j$1"
+run_images() { # target jobs -> seconds
+    local target=$1 jobs=$2 input=$work/$1 to=()
+    [ "$target" = webp ] && input=$work/jpg to=(--to webp)
+    local out="$work/out-$target-j$jobs"
     rm -rf "$out"
     local start end
     start=$(now)
-    "$host" -j "$1" "$work/images" -o "$out" > /dev/null
+    "$host" -j "$jobs" "${to[@]}" "$input" -o "$out" > /dev/null
     end=$(now)
     awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
 
-best1="" best2=""
-for ((round = 0; round < rounds; ++round)); do
-    t2=$(run_images 2)
-    t1=$(run_images 1)
-    echo "  round $((round + 1)): -j 2 ${t2} s, -j 1 ${t1} s"
-    best2=$(awk -v a="$best2" -v b="$t2" 'BEGIN { print (a == "" || b < a) ? b : a }')
-    best1=$(awk -v a="$best1" -v b="$t1" 'BEGIN { print (a == "" || b < a) ? b : a }')
+for target in png jpg webp; do
+    best1="" best2=""
+    for ((round = 0; round < rounds; ++round)); do
+        t2=$(run_images "$target" 2)
+        t1=$(run_images "$target" 1)
+        best2=$(awk -v a="$best2" -v b="$t2" 'BEGIN { print (a == "" || b < a) ? b : a }')
+        best1=$(awk -v a="$best1" -v b="$t1" 'BEGIN { print (a == "" || b < a) ? b : a }')
+    done
+    printf '%-4s %d files: -j 1 %.3f s, -j 2 %.3f s, speed-up %.2fx (goal >= 1.7)\n' "$target" "$count" \
+        "$best1" "$best2" "$(awk -v a="$best1" -v b="$best2" 'BEGIN { print a / b }')"
 done
-cmp -s <(cd "$work/out-j1" && cat $(ls)) <(cd "$work/out-j2" && cat $(ls)) && same=yes || same=NO
-printf '%d images: -j 1 %.3f s, -j 2 %.3f s, speed-up %.2fx (goal >= 1.7), same bytes: %s\n' \
-    "$count" "$best1" "$best2" "$(awk -v a="$best1" -v b="$best2" 'BEGIN { print a / b }')" "$same"
+
+# Start-up: one small file through the host against cJpeg alone on it, and the parts of the host's
+# start (Qt alone: --help; with the plug-in and its libraries: an output that already exists).
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48 -frames:v 1 "$work/small.jpg"
+cp "$work/small.jpg" "$work/exists.jpg"
+best_of() { # command... -> best wall seconds of 10 runs
+    local best=""
+    for ((k = 0; k < 10; ++k)); do
+        local start end
+        start=$(now)
+        "$@" > /dev/null 2>&1 || true
+        end=$(now)
+        best=$(awk -v a="$best" -v s="$start" -v e="$end" 'BEGIN { t = e - s; print (a == "" || t < a) ? t : a }')
+    done
+    echo "$best"
+}
+t_tool=$(best_of "$build/bin/cJpeg" -outfile "$work/tool.jpg" -quality 75 -baseline "$work/small.jpg")
+t_help=$(best_of "$host" --help)
+t_plugin=$(best_of "$host" "$work/small.jpg" "$work/exists.jpg")
+t_host=$(best_of "$host" --overwrite "$work/small.jpg" "$work/host.jpg")
+printf 'start-up, one small JPEG: host %.1f ms, cJpeg alone %.1f ms; of the host: Qt and the program %.1f ms, loading the plug-in with FFmpeg %.1f ms, the task with its tool %.1f ms\n' \
+    "$(awk -v t="$t_host" 'BEGIN { print t * 1000 }')" "$(awk -v t="$t_tool" 'BEGIN { print t * 1000 }')" \
+    "$(awk -v t="$t_help" 'BEGIN { print t * 1000 }')" \
+    "$(awk -v a="$t_plugin" -v b="$t_help" 'BEGIN { print (a - b) * 1000 }')" \
+    "$(awk -v a="$t_host" -v b="$t_plugin" 'BEGIN { print (a - b) * 1000 }')"
 
 echo "preparing a $batch file batch..."
 mkdir -p "$work/batch"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A video encode through nerova-compress against the very same ffmpeg command run directly.
+# A video encode through nerova-compress against the very same ffmpeg command run directly with
+# ffmpeg's default threads.
 # Usage: bench/video_host_vs_ffmpeg.sh BUILD_DIR [SIZE] [SECONDS] [PRESET] (default preset: medium, the host's own)
 # Generates a SIZE (default 1920x1080), SECONDS (default 30) long source, encodes it through the host
 # (which prints the ffmpeg command it runs), then runs that command directly, one after the other.
@@ -31,12 +32,17 @@ host_tools_cpu=$(sed -n 's/^cpu: host \([0-9.]*\) s, tools \([0-9.]*\) s$/\2/p' 
 # The command the host ran, as its debug line shows it, with the outputs moved aside.
 command=$(grep -m1 -- ' -progress ' "$work/host.err")
 mapfile -t args < <(python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.argv[1])))' "$command")
-for i in "${!args[@]}"; do
+# ffmpeg run directly keeps its own choice of threads: the host's "-threads" pair is left out.
+direct_args=()
+for ((i = 0; i < ${#args[@]}; ++i)); do
     case ${args[$i]} in
-    "$work/host.mp4") args[$i]="$work/direct.mp4" ;;
-    */progress_*.txt) args[$i]="$work/direct-progress.txt" ;;
+    -threads) ((++i)) ;;
+    "$work/host.mp4") direct_args+=("$work/direct.mp4") ;;
+    */progress_*.txt) direct_args+=("$work/direct-progress.txt") ;;
+    *) direct_args+=("${args[$i]}") ;;
     esac
 done
+args=("${direct_args[@]}")
 
 start=$(now)
 /usr/bin/time -f "%U %S" -o "$work/direct.time" "${args[@]}" < /dev/null > /dev/null 2>&1

@@ -1,11 +1,18 @@
 #include "PngCompressor.h"
 
+#include "FinishCode.h"
+#include "OutputFile.h"
 #include "ToolCommand.h"
 
 #include <base/LogCategories.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+
+namespace {
+constexpr int imageToolCannotRead = 1;
+}
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
 
@@ -23,19 +30,10 @@ ToolCommand PngCompressor::toolCommand() const
     command.words(QStringLiteral("--quality"))
         .value(QStringLiteral("0-") + mQuality)
         .words(QStringLiteral("--force"))
-        .path(mTempInputPath)
+        .path(mQuantiseInput.isEmpty() ? mTempInputPath : mQuantiseInput)
         .words(QStringLiteral("-o"))
         .path(mTempOutputPath);
     return command;
-}
-
-std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome* refusal)
-{
-    std::optional<ToolStep> step = WorkingCopyCompressTask::prepareRun(kind, refusal);
-    // pngquant spreads over every processor through OpenMP unless told its share.
-    if (step && !mThreads.isEmpty() && mThreads != QLatin1String("0"))
-        step->environment << QStringLiteral("OMP_NUM_THREADS=") + mThreads;
-    return step;
 }
 
 QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
@@ -44,4 +42,73 @@ QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
     if (!prepareWorkingCopy())
         return {};
     return toolCommand().paramList();
+}
+
+ToolRunTask::ToolStep PngCompressor::quantiseStep() const
+{
+    ToolStep step(toolPath(), toolCommand().arguments());
+    // pngquant spreads over every processor through OpenMP unless told its share.
+    if (!mThreads.isEmpty() && mThreads != QLatin1String("0"))
+        step.environment << QStringLiteral("OMP_NUM_THREADS=") + mThreads;
+    return step;
+}
+
+std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome* refusal)
+{
+    mQuantiseInput.clear();
+    if (!WorkingCopyCompressTask::prepareRun(kind, refusal))
+        return std::nullopt;
+    if (!ImageTool::isAvailable()) {
+        mStage = Stage::Quantise;
+        return quantiseStep();
+    }
+    mStage = Stage::Prepare;
+    ToolStep step(ImageTool::path(),
+                  ImageTool::prepareArguments(QStringLiteral("png"), mTempDirPath, mTempInputPath));
+    step.keepsOutput = true;
+    return step;
+}
+
+std::optional<ToolRunTask::ToolStep> PngCompressor::followUpStep(int exitCode, const QByteArray& output)
+{
+    switch (mStage) {
+    case Stage::Prepare:
+        if (exitCode != 0)
+            return std::nullopt;
+        mQuantiseInput = ImageTool::parsePrepared(output).input;
+        mStage = Stage::Quantise;
+        return quantiseStep();
+    case Stage::Quantise:
+        mQuantiseExitCode = exitCode;
+        if (exitCode != 0 || !ImageTool::isAvailable() || OutputFile::sizeOf(mTempOutputPath) == 0)
+            return std::nullopt;
+        mStage = Stage::Finish;
+        return ToolStep(ImageTool::path(),
+                        ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath, mTempOutputPath));
+    case Stage::Finish:
+        // A result whose metadata could not be added is still the right picture.
+        if (exitCode != 0)
+            qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+ToolRunTask::Outcome PngCompressor::deliverRun(int exitCode)
+{
+    if (mStage == Stage::Prepare) {
+        if (exitCode == imageToolCannotRead)
+            return {FinishCode::CorruptSource, FinishCode::corruptSourceText()};
+        return {exitCode, QString()};
+    }
+    const int quantiseExitCode = mStage == Stage::Finish ? mQuantiseExitCode : exitCode;
+    // pngquant could not meet the quality floor on a picture that was not a PNG: the lossless PNG it
+    // was given is the best result in the right format.
+    const bool intermediate = !mQuantiseInput.isEmpty() && mQuantiseInput != mTempInputPath;
+    if (keepsSourceOnExit(quantiseExitCode) && intermediate && !sourceMayStandIn()) {
+        if (!OutputFile::replace(mOutputPath, mQuantiseInput))
+            return {FinishCode::NoOutput, QString()};
+        return {quantiseExitCode, QString(), true};
+    }
+    return WorkingCopyCompressTask::deliverRun(quantiseExitCode);
 }

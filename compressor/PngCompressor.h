@@ -1,8 +1,11 @@
 #pragma once
 
+#include <compressor/ImageTool.h>
 #include <compressor/WorkingCopyCompressTask.h>
 
-// Reduces a still image to a palette PNG with pngquant, found next to the host application.
+// Reduces a still image to a palette PNG with pngquant, found next to the host application. A source
+// pngquant cannot take as it is (another format, a turned photo) reaches it as a lossless PNG made by
+// cImage, which also puts the source's metadata back into the result.
 class NEROVA_EXPORT PngCompressor : public WorkingCopyCompressTask
 {
     Q_OBJECT
@@ -17,8 +20,19 @@ protected:
     QString toolPath() const override;
     ToolCommand toolCommand() const override;
     std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
+    std::optional<ToolStep> followUpStep(int exitCode, const QByteArray& output) override;
+    Outcome deliverRun(int exitCode) override;
     // pngquant cannot read the source as an image.
     int corruptSourceExitCode() const override { return 25; }
     // pngquant could not meet the quality floor: the source stays the better picture.
     bool keepsSourceOnExit(int exitCode) const override { return exitCode == 99; }
+
+private:
+    enum class Stage { Prepare, Quantise, Finish };
+
+    ToolStep quantiseStep() const;
+
+    Stage mStage = Stage::Quantise;
+    QString mQuantiseInput; // the file pngquant reads: the working copy or cImage's intermediate
+    int mQuantiseExitCode = 0;
 };

@@ -76,6 +76,7 @@ bool ToolRunTask::startRun(int kind)
 
     mRunActive = true;
     mAborting = false;
+    mToolMessages.clear();
     const QStringList values = requestValuesForTool();
     if (!std::all_of(values.cbegin(), values.cend(), isSafeRequestValue)) {
         qCDebug(lcCompressor) << "Refusing request values" << requestValuesForTool();
@@ -212,6 +213,16 @@ ToolRunTask::Outcome ToolRunTask::abortOutcome(int exitCode) const
 void ToolRunTask::endRun(const Outcome& outcome)
 {
     mRunActive = false;
+    // Why a tool refused, in its own words, for a host that wants to say more than the finish text.
+    QString reason;
+    if (outcome.code != FinishCode::Success) {
+        // Tools say "tool: file: reason"; the file is the task's own working name, of no use to a user.
+        const QList<QByteArray> lines = mToolMessages.trimmed().split('\n');
+        const QByteArray line = lines.last().trimmed();
+        reason =
+            QString::fromLocal8Bit(line.mid(line.lastIndexOf(": ") >= 0 ? line.lastIndexOf(": ") + 2 : 0));
+    }
+    setProperty("toolMessage", reason);
     QPointer<ToolRunTask> self(this);
     emit compressFinished(outcome.code, outcome.text);
     // Stored after the signal: a receiver that handles it synchronously still sees the run as running.

@@ -13,6 +13,8 @@
 // tool cannot start, crashes or is aborted), the status stored after that signal, and a running tool
 // stopped when the task goes away. A run is one or more tool steps; the concrete task prepares its
 // files, chooses the steps, turns the last exit into a result and undoes a run that delivers nothing.
+// A run that ends with a code other than 0 leaves the failing tool's last line of complaint in the
+// dynamic property "toolMessage" (read with property(), no link to the library needed).
 class NEROVA_EXPORT ToolRunTask : public CompressTask
 {
     Q_OBJECT

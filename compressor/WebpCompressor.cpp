@@ -2,10 +2,16 @@
 
 #include "FFmpegLocator.h"
 #include "FinishCode.h"
+#include "ImageFormat.h"
+#include "ImageTool.h"
 #include "OutputFile.h"
 #include "ToolCommand.h"
 
+#include <base/LogCategories.h>
+
 #include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtEndian>
 
 namespace {
@@ -27,6 +33,12 @@ bool isCompleteWebp(const QString& path, qint64 size)
 
 WebpCompressor::WebpCompressor(const QVariantMap& params) : DirectOutputCompressTask(params) {}
 
+WebpCompressor::~WebpCompressor()
+{
+    // The tool must be gone before its working folder is.
+    stopToolForDestruction();
+}
+
 bool WebpCompressor::startTask()
 {
     setStatus(StatusRunning);
@@ -38,11 +50,11 @@ QString WebpCompressor::toolPath() const
     return FFmpegLocator::ffmpegPath();
 }
 
-ToolCommand WebpCompressor::command() const
+ToolCommand WebpCompressor::command(const QString& input) const
 {
     ToolCommand command;
     command.words(QStringLiteral("-i"))
-        .ffmpegPath(mInputPath)
+        .ffmpegPath(input)
         .words(QStringLiteral("-y"))
         .words(QStringLiteral("-c:v"))
         .words(QStringLiteral("libwebp"))
@@ -57,31 +69,88 @@ ToolCommand WebpCompressor::command() const
 QStringList WebpCompressor::makeWebpCompressParam(const QVariantMap& params)
 {
     Q_UNUSED(params)
-    return command().paramList();
+    return command(mInputPath).paramList();
 }
 
 std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome* refusal)
 {
     Q_UNUSED(kind)
-    Q_UNUSED(refusal)
-    return ToolStep{toolPath(), command().arguments()};
+    mEncodeInput = mInputPath;
+    mWorkDir.reset();
+    if (!ImageTool::isAvailable()) {
+        mStage = Stage::Encode;
+        return ToolStep(toolPath(), command(mEncodeInput).arguments());
+    }
+    auto workDir = std::make_unique<QTemporaryDir>(
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/compress-XXXXXX"));
+    if (!workDir->isValid()) {
+        *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
+        return std::nullopt;
+    }
+    mWorkDir = std::move(workDir);
+    mStage = Stage::Prepare;
+    ToolStep step(ImageTool::path(),
+                  ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath));
+    step.keepsOutput = true;
+    return step;
+}
+
+std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, const QByteArray& output)
+{
+    switch (mStage) {
+    case Stage::Prepare: {
+        if (exitCode != 0)
+            return std::nullopt;
+        const QString input = ImageTool::parsePrepared(output).input;
+        if (!input.isEmpty())
+            mEncodeInput = input;
+        mStage = Stage::Encode;
+        return ToolStep(toolPath(), command(mEncodeInput).arguments());
+    }
+    case Stage::Encode: {
+        mEncodeExitCode = exitCode;
+        const qint64 size = OutputFile::sizeOf(mOutputPath);
+        if (exitCode != 0 || !mWorkDir || !isCompleteWebp(mOutputPath, size))
+            return std::nullopt;
+        mStage = Stage::Finish;
+        return ToolStep(ImageTool::path(),
+                        ImageTool::finishArguments(QStringLiteral("webp"), mInputPath, mOutputPath));
+    }
+    case Stage::Finish:
+        // A result whose metadata could not be added is still the right picture.
+        if (exitCode != 0)
+            qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 ToolRunTask::Outcome WebpCompressor::deliverRun(int exitCode)
 {
+    if (mStage == Stage::Prepare)
+        return {exitCode == 0 ? FinishCode::NoOutput : exitCode, FinishCode::failText()};
+    if (mStage == Stage::Finish)
+        exitCode = mEncodeExitCode;
     const qint64 sourceSize = OutputFile::sizeOf(mInputPath);
     const qint64 resultSize = OutputFile::sizeOf(mOutputPath);
+    const bool complete = exitCode == 0 && resultSize > 0 && isCompleteWebp(mOutputPath, resultSize);
 
-    // A WebP larger than its source is worth less than the original: deliver the source's bytes.
-    if (sourceSize < resultSize) {
+    // A WebP larger than a WebP source is worth less than the original: deliver the source's bytes. A
+    // source in another format never stands in: the output is always the format its name says.
+    if (complete && sourceSize < resultSize && sniffImageFormat(mInputPath) == ImageFormat::Webp) {
         if (!OutputFile::replace(mOutputPath, mInputPath))
             return {FinishCode::NoOutput, FinishCode::failText()};
         keepOutput();
         return {exitCode, QString(), true};
     }
-    if (exitCode == 0 && resultSize > 0 && isCompleteWebp(mOutputPath, resultSize)) {
+    if (complete) {
         keepOutput();
         return {FinishCode::Success, FinishCode::successfulText(), true};
     }
     return {exitCode == 0 ? FinishCode::NoOutput : exitCode, FinishCode::failText()};
+}
+
+void WebpCompressor::cleanUpRun()
+{
+    mWorkDir.reset();
 }

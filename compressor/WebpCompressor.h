@@ -2,15 +2,21 @@
 
 #include <compressor/DirectOutputCompressTask.h>
 
+#include <memory>
+
+class QTemporaryDir;
 class ToolCommand;
 
-// Converts a still image to WebP with ffmpeg's libwebp encoder. ffmpeg writes the output path itself;
-// a file the user already had there is set aside for the run and comes back unless the run succeeds.
+// Converts a still or animated image to WebP with ffmpeg's libwebp encoder, which writes the output
+// path itself; a file the user already had there is set aside for the run and comes back unless the
+// run succeeds. A source ffmpeg cannot read right reaches it as a lossless intermediate made by
+// cImage, which afterwards also puts the source's metadata and loop count into the WebP.
 class NEROVA_EXPORT WebpCompressor : public DirectOutputCompressTask
 {
     Q_OBJECT
 public:
     explicit WebpCompressor(const QVariantMap& params);
+    ~WebpCompressor() override;
 
     bool startTask() override;
 
@@ -22,8 +28,17 @@ protected:
     QString toolPath() const override;
     QStringList requestValuesForTool() const override { return {mQuality, mThreads}; }
     std::optional<ToolStep> firstStep(int kind, Outcome* refusal) override;
+    std::optional<ToolStep> followUpStep(int exitCode, const QByteArray& output) override;
     Outcome deliverRun(int exitCode) override;
+    void cleanUpRun() override;
 
 private:
-    ToolCommand command() const;
+    enum class Stage { Prepare, Encode, Finish };
+
+    ToolCommand command(const QString& input) const;
+
+    Stage mStage = Stage::Encode;
+    std::unique_ptr<QTemporaryDir> mWorkDir;
+    QString mEncodeInput;
+    int mEncodeExitCode = 0;
 };

@@ -1,6 +1,8 @@
 #include "WorkingCopyCompressTask.h"
 
 #include "FinishCode.h"
+#include "FormatTable.h"
+#include "ImageFormat.h"
 #include "OutputFile.h"
 #include "ToolCommand.h"
 
@@ -57,7 +59,9 @@ ToolRunTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
     const qint64 resultSize = result.exists() ? result.size() : 0;
 
     // A re-encode that came out larger is worth less than the original: deliver the source's bytes.
-    if (sourceSize < resultSize || (keepsSourceOnExit(exitCode) && source.exists())) {
+    // Only a source the tool read through stands in: a truncated one is never delivered.
+    const bool larger = exitCode == 0 && sourceSize < resultSize;
+    if ((larger || (keepsSourceOnExit(exitCode) && source.exists())) && sourceMayStandIn()) {
         if (!OutputFile::replace(mOutputPath, mTempInputPath))
             return {FinishCode::NoOutput, QString()};
         return {exitCode, QString(), true};
@@ -76,6 +80,12 @@ ToolRunTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
         return {FinishCode::NoOutput, QString()};
     }
     return {FinishCode::Success, QString(), true};
+}
+
+bool WorkingCopyCompressTask::sourceMayStandIn() const
+{
+    const ImageFormat output = imageFormatForSuffix(FormatTable::suffixOfPath(mOutputPath));
+    return output != ImageFormat::Unknown && sniffImageFormat(mTempInputPath) == output;
 }
 
 void WorkingCopyCompressTask::cleanUpRun()

@@ -26,6 +26,9 @@ protected:
     }
     // The tool's command line, built after the working copy exists.
     virtual ToolCommand toolCommand() const = 0;
+    // Whether the source's bytes may stand in for a larger result: only when the source already is the
+    // output's format (by content), so the output is always the format its name says.
+    virtual bool sourceMayStandIn() const;
 
     // Makes a fresh private working folder and puts the source into it as temporaryImage_1.<suffix>
     // (a link to it, or a copy where no link can be made); the tool's result goes to

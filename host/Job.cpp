@@ -100,6 +100,8 @@ void Job::onFinished(int code, QString text)
     mResult.hasCode = true;
     mResult.code = code;
     mResult.text = text;
+    if (code != 0)
+        mResult.toolMessage = mTask->property("toolMessage").toString();
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

@@ -14,6 +14,7 @@ struct JobResult
     bool hasCode = false; // false when no task ran (skipped, refused or not startable)
     int code = 0;
     QString text;
+    QString toolMessage; // why the tool refused, in its own words (empty when it gave none)
     qint64 bytesIn = 0;
     qint64 bytesOut = 0;
     double seconds = 0.0;

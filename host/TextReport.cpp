@@ -9,7 +9,9 @@ namespace {
 
 QString codeText(const JobResult& result)
 {
-    return QStringLiteral("finish code %1 \"%2\"").arg(result.code).arg(result.text);
+    const QString code = QStringLiteral("finish code %1 \"%2\"").arg(result.code).arg(result.text);
+    return result.toolMessage.isEmpty() ? code
+                                        : code + QStringLiteral(" (") + result.toolMessage + QLatin1Char(')');
 }
 
 } // namespace

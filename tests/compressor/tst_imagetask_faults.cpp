@@ -68,51 +68,87 @@ QSharedPointer<ICompressTask> TestImageTaskFaults::makeTask(const QString& behav
 
 void TestImageTaskFaults::exitCodes_data()
 {
-    QTest::addColumn<QString>("suffix"); // which task: jpg (cJpeg) or png (pngquant)
+    QTest::addColumn<QString>("suffix");       // which task: jpg (cJpeg) or png (pngquant)
+    QTest::addColumn<QString>("sourceFormat"); // the source's content: jpg or png
     QTest::addColumn<QString>("behaviour");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("output"); // what the output path holds afterwards
+    QTest::addColumn<QString>("output"); // what the output path holds afterwards: user, source, result
 
     const QString corrupt = FinishCode::corruptSourceText();
     QTest::newRow("result with exit 3 is not delivered") << "jpg"
-                                                         << "exit:3" << 3 << "" << mUserBytes;
+                                                         << "jpg"
+                                                         << "exit:3" << 3 << ""
+                                                         << "user";
     QTest::newRow("unreadable source") << "jpg"
-                                       << "exit:1" << 1 << corrupt << mUserBytes;
+                                       << "jpg"
+                                       << "exit:1" << 1 << corrupt << "user";
     QTest::newRow("unreadable source, no result") << "jpg"
-                                                  << "nooutput:1" << 1 << corrupt << mUserBytes;
+                                                  << "jpg"
+                                                  << "nooutput:1" << 1 << corrupt << "user";
     QTest::newRow("no result") << "jpg"
-                               << "nooutput:7" << 2 << "" << mUserBytes;
+                               << "jpg"
+                               << "nooutput:7" << 2 << ""
+                               << "user";
     QTest::newRow("no result, exit 0") << "jpg"
-                                       << "nooutput:0" << 2 << "" << mUserBytes;
+                                       << "jpg"
+                                       << "nooutput:0" << 2 << ""
+                                       << "user";
     QTest::newRow("empty result") << "jpg"
-                                  << "empty" << 2 << "" << mUserBytes;
+                                  << "jpg"
+                                  << "empty" << 2 << ""
+                                  << "user";
     QTest::newRow("larger result delivers the source") << "jpg"
-                                                       << "big" << 0 << "" << mSourceBytes;
+                                                       << "jpg"
+                                                       << "big" << 0 << ""
+                                                       << "source";
+    QTest::newRow("larger result from a PNG is still a JPEG") << "jpg"
+                                                              << "png"
+                                                              << "big" << 0 << ""
+                                                              << "result";
     QTest::newRow("pngquant cannot read the source") << "png"
-                                                     << "nooutput:25" << 1 << corrupt << mUserBytes;
+                                                     << "png"
+                                                     << "nooutput:25" << 1 << corrupt << "user";
     QTest::newRow("pngquant quality floor keeps the source") << "png"
-                                                             << "nooutput:99" << 99 << "" << mSourceBytes;
+                                                             << "png"
+                                                             << "nooutput:99" << 99 << ""
+                                                             << "source";
+    QTest::newRow("quality floor never puts a JPEG in a PNG") << "png"
+                                                              << "jpg"
+                                                              << "nooutput:99" << 2 << ""
+                                                              << "user";
     QTest::newRow("pngquant result") << "png"
+                                     << "png"
                                      << "exit:0" << 0 << ""
-                                     << QByteArray("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09", 10);
+                                     << "result";
 }
 
 void TestImageTaskFaults::exitCodes()
 {
     QFETCH(QString, suffix);
+    QFETCH(QString, sourceFormat);
     QFETCH(QString, behaviour);
     QFETCH(int, code);
     QFETCH(QString, text);
-    QFETCH(QByteArray, output);
+    QFETCH(QString, output);
 
+    const QByteArray magic =
+        sourceFormat == "png" ? QByteArray("\x89PNG\r\n\x1a\n") : QByteArray("\xff\xd8\xff");
+    const QByteArray sourceBytes = magic + mSourceBytes;
+    QVERIFY(writeAll(mSource, sourceBytes));
     const auto task = makeTask(behaviour, suffix);
     const TaskResult result = runTask(*task);
     QVERIFY(result.started);
     QCOMPARE(result.finishCount, 1);
     QCOMPARE(result.code, code);
     QCOMPARE(result.text, text);
-    QCOMPARE(readAll(compressTask(task)->task().value("outputPath").toString()), output);
+    const QByteArray delivered = readAll(compressTask(task)->task().value("outputPath").toString());
+    if (output == "user")
+        QCOMPARE(delivered, mUserBytes);
+    else if (output == "source")
+        QCOMPARE(delivered, sourceBytes);
+    else
+        QVERIFY(delivered != mUserBytes && delivered != sourceBytes && !delivered.isEmpty());
     QCOMPARE(compressTask(task)->status(),
              int(code == 0 ? CompressTask::StatusSucceeded : CompressTask::StatusFailed));
 }

@@ -1,0 +1,50 @@
+#include "ImageTool.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+QString ImageTool::path()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/cImage"));
+}
+
+bool ImageTool::isAvailable()
+{
+    return QFileInfo(path()).isExecutable();
+}
+
+QStringList ImageTool::prepareArguments(const QString& target, const QString& outputFolder, const QString& source)
+{
+    return {QStringLiteral("-prepare"), target, QStringLiteral("-outdir"), outputFolder,
+            QFileInfo(source).absoluteFilePath()};
+}
+
+QStringList ImageTool::finishArguments(const QString& target, const QString& source, const QString& result)
+{
+    return {QStringLiteral("-finish"), target, QStringLiteral("-from"), QFileInfo(source).absoluteFilePath(),
+            QFileInfo(result).absoluteFilePath()};
+}
+
+ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output)
+{
+    Prepared prepared;
+    for (const QByteArray& line : output.split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray key = line.left(equals).trimmed();
+        const QString value = QString::fromUtf8(line.mid(equals + 1)).trimmed();
+        if (key == "input")
+            prepared.input = value;
+        else if (key == "format")
+            prepared.format = value;
+        else if (key == "frames")
+            prepared.frames = value.toInt();
+        else if (key == "loop")
+            prepared.loop = value.toInt();
+        else if (key == "turned")
+            prepared.turned = value == QLatin1String("1");
+    }
+    return prepared;
+}
