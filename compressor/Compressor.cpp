@@ -37,6 +37,11 @@ QSharedPointer<ICompressTask> Compressor::createCompressTask(const QVariantMap& 
     return QSharedPointer<ICompressTask>(new VideoCompressor(params));
 }
 
+const char* CompressorVersion()
+{
+    return NEROVA_VERSION;
+}
+
 ICompressor* CompressorEntry()
 {
     static ICompressor* const instance = new Compressor;

@@ -20,3 +20,6 @@ public:
 
 // The process-wide compressor; created on first use, never to be deleted by the host.
 extern "C" NEROVA_EXPORT ICompressor* CompressorEntry();
+
+// The plug-in's version, "major.minor.patch".
+extern "C" NEROVA_EXPORT const char* CompressorVersion();

@@ -53,6 +53,11 @@ void setupParser(QCommandLineParser& parser)
     parser.addOption(
         {QStringLiteral("stats"),
          QStringLiteral("Print the processor time of this program and of its tools at the end.")});
+    parser.addOption(
+        {QStringLiteral("dry-run"),
+         QStringLiteral("List each input, its output, the task and its settings; change nothing.")});
+    parser.addOption({QStringLiteral("version"),
+                      QStringLiteral("Print the versions of this program, the plug-in and the tools.")});
     parser.addHelpOption();
 }
 
@@ -89,6 +94,9 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
         *errorText = QString();
         return false;
     }
+    options->version = parser.isSet(QStringLiteral("version"));
+    if (options->version)
+        return true;
     const QStringList positional = parser.positionalArguments();
     options->outputDir = parser.value(QStringLiteral("output-dir"));
     options->format = parser.value(QStringLiteral("to")).toLower();
@@ -133,12 +141,42 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
     options->keepDates = parser.isSet(QStringLiteral("keep-dates"));
     options->overwrite = parser.isSet(QStringLiteral("overwrite"));
     options->inPlace = parser.isSet(QStringLiteral("in-place"));
+    options->dryRun = parser.isSet(QStringLiteral("dry-run"));
     return true;
 }
 
 QString HostOptions::usage()
 {
-    QCommandLineParser parser;
-    setupParser(parser);
-    return parser.helpText();
+    // Grouped by what a user wants to say; the parser above accepts exactly these options.
+    return QStringLiteral(
+        "Usage: nerova-compress [options] INPUT OUTPUT\n"
+        "       nerova-compress [options] INPUT... -o OUTDIR [-r] [--to FORMAT]\n"
+        "Makes image and video files smaller.\n"
+        "\n"
+        "Input and output:\n"
+        "  -o, --output-dir OUTDIR  compress every INPUT (files and folders) into OUTDIR\n"
+        "  -r, --recursive          take the files of sub-folders too, keeping the tree\n"
+        "  --to FORMAT              output format of every image (jpg, png, webp) or video (mp4, mkv, ...)\n"
+        "  --overwrite              replace existing outputs (otherwise they are skipped)\n"
+        "  --in-place               allow an output that is its own source (replaced only by a finished "
+        "result)\n"
+        "  --keep-dates             give each output its source's modification time\n"
+        "\n"
+        "Quality:\n"
+        "  --quality Q              JPEG/WebP 0-100, PNG upper bound 0-100, video CRF (default per format)\n"
+        "  --preset P               video encoder preset (default: medium)\n"
+        "\n"
+        "Size:\n"
+        "  --scale S                video size divisor: 1, 2 or 4\n"
+        "  --preview                encode a short video preview only\n"
+        "\n"
+        "Running:\n"
+        "  -j, --jobs N             files at the same time (default: one per processor)\n"
+        "  --ffmpeg-dir DIR         folder that holds the ffmpeg to use\n"
+        "  --dry-run                list each input, its output, the task and its settings; change nothing\n"
+        "  --json                   one JSON object per file and a summary on standard output\n"
+        "  --verbose                show the plug-in's diagnostic messages\n"
+        "  --stats                  print the processor time of this program and its tools\n"
+        "  --version                print the versions of this program, the plug-in and the tools\n"
+        "  -h, --help               show this help\n");
 }

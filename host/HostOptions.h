@@ -38,6 +38,8 @@ struct HostOptions
     bool keepDates = false;
     bool overwrite = false;
     bool inPlace = false;
+    bool dryRun = false;
+    bool version = false;
 
     // The request map a task for the job is built from.
     QVariantMap toRequest(const HostJob& job) const;

@@ -21,6 +21,7 @@ public:
     bool isMedia(const QString& suffix) const { return isImageSource(suffix) || isVideoSource(suffix); }
     QStringList imageOutputs() const;
     QStringList videoOutputs() const;
+    const FormatTable& table() const { return mTable; }
 
 private:
     const FormatTable& mTable;

@@ -36,6 +36,13 @@ ICompressor* PluginLoader::load()
     return nullptr;
 }
 
+QString PluginLoader::version()
+{
+    using Entry = const char* (*)();
+    const auto entry = reinterpret_cast<Entry>(mLibrary.resolve("CompressorVersion"));
+    return entry ? QString::fromLatin1(entry()) : QString();
+}
+
 const FormatTable* PluginLoader::formatTable()
 {
     using Entry = const FormatTable* (*)();

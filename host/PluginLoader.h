@@ -15,6 +15,8 @@ public:
     ICompressor* load();
     // The plug-in's format table, once load() succeeded; null when the plug-in has none.
     const FormatTable* formatTable();
+    // The plug-in's version, once load() succeeded; empty when it does not say.
+    QString version();
     QString errorText() const { return mErrorText; }
 
 private:

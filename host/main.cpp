@@ -1,6 +1,7 @@
 // nerova-compress: compresses image and video files and folders through the plug-in, as a host
 // application does.
 
+#include "DryRun.h"
 #include "HostOptions.h"
 #include "Job.h"
 #include "JobPlanner.h"
@@ -12,6 +13,7 @@
 #include "RunSummary.h"
 #include "SignalWatcher.h"
 #include "TextReport.h"
+#include "ToolVersions.h"
 
 #include <NerovaBase/NerovaBase.h>
 #include <compressor/FormatTable.h>
@@ -73,6 +75,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("nerova-compress"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NEROVA_VERSION));
 
     HostOptions options;
     QString errorText;
@@ -104,6 +107,12 @@ int main(int argc, char* argv[])
         err() << "nerova-compress: the compressor has no format table: " << loader.errorText() << Qt::endl;
         return ExitFailure;
     }
+    if (options.version) {
+        for (const QString& line : ToolVersions::lines(loader.version(), options.ffmpegDir))
+            out() << line << "\n";
+        out().flush();
+        return ExitSuccess;
+    }
     const MediaKind kinds(*formats);
     JobPlanner planner(options, kinds);
     if (!planner.plan(&errorText)) {
@@ -114,6 +123,10 @@ int main(int argc, char* argv[])
         err() << "nerova-compress: " << note << Qt::endl;
     if (planner.jobs().isEmpty())
         err() << "nerova-compress: no images or videos to compress" << Qt::endl;
+    if (options.dryRun) {
+        DryRun(options, kinds).print(planner.jobs(), planner.refusals());
+        return ExitSuccess;
+    }
 
     // Signals are caught before the first tool starts, so an interrupt always goes through the aborts.
     SignalWatcher signalWatcher;
