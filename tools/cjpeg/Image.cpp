@@ -2,6 +2,7 @@
 
 #include "Error.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -32,6 +33,19 @@ const std::uint8_t* BufferedImage::nextRow()
     return row(nextRow_++);
 }
 
+std::unique_ptr<BufferedImage> readAll(ImageReader& reader)
+{
+    const ImageInfo& info = reader.info();
+    auto image = std::make_unique<BufferedImage>(info.width, info.height, info.channels);
+    if (info.unusualCoding)
+        image->setUnusualCoding();
+    for (int y = 0; y < info.height; ++y)
+        std::memcpy(image->row(y), reader.nextRow(), image->stride());
+    reader.finish();
+    image->setMetadata(reader.metadata());
+    return image;
+}
+
 void checkDimensions(long long width, long long height, const char* format)
 {
     if (width <= 0 || height <= 0)
@@ -51,6 +65,18 @@ void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pi
         src += channelsWithAlpha;
         dst += colours;
     }
+}
+
+void applyGamma(std::uint8_t* pixels, std::size_t count, int channels, double fileGamma)
+{
+    const double exponent = 1.0 / (fileGamma * 2.2);
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v)
+        table[v] = static_cast<std::uint8_t>(std::lround(255.0 * std::pow(v / 255.0, exponent)));
+    const int colours = hasAlpha(channels) ? channels - 1 : channels;
+    for (std::size_t i = 0; i < count; ++i, pixels += channels)
+        for (int c = 0; c < colours; ++c)
+            pixels[c] = table[pixels[c]];
 }
 
 std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size)

@@ -1,6 +1,7 @@
 #include "Error.h"
 #include "Readers.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -35,7 +36,8 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 } // namespace
 
-// Decodes the first TIFF directory through libtiff's RGBA interface, which covers every photometric.
+// Decodes the first TIFF directory through libtiff's RGBA interface, which covers every photometric
+// (CMYK, CIELab, palette, YCbCr) and bit depth it knows, with alpha when the file has it.
 std::unique_ptr<ImageReader> readTiff(const std::string& path)
 {
     TIFFSetErrorHandler(onTiffError);
@@ -58,10 +60,15 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_EXTRASAMPLES, &extraSamples, &extraTypes);
     const bool gray = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
                       samples - extraSamples == 1;
+    const bool alpha = extraSamples > 0 && extraTypes &&
+                       (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
+    const int channels = (gray ? 1 : 3) + (alpha ? 1 : 0);
 
-    // The RGBA raster (4 bytes per pixel) is packed down to RGB or gray in the same memory afterwards.
+    // The RGBA raster (4 bytes per pixel) is packed down in the same memory afterwards.
     auto image =
-        std::make_unique<BufferedImage>(static_cast<int>(width), static_cast<int>(height), gray ? 1 : 3, 4);
+        std::make_unique<BufferedImage>(static_cast<int>(width), static_cast<int>(height), channels, 4);
+    // Other decoders often get CMYK, Lab, 16-bit or premultiplied TIFFs wrong; this one does not.
+    image->setUnusualCoding();
     auto* raster = reinterpret_cast<std::uint32_t*>(image->data());
     if (!TIFFReadRGBAImageOriented(tiff.get(), width, height, raster, ORIENTATION_TOPLEFT, 1))
         fail();
@@ -71,16 +78,22 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     for (std::size_t i = 0; i < pixels; ++i) {
         std::uint32_t abgr;
         std::memcpy(&abgr, image->data() + 4 * i, sizeof abgr);
-        // libtiff hands out premultiplied colour, so blending over white is adding the missing coverage.
-        const unsigned cover = 255 - TIFFGetA(abgr);
-        const unsigned r = TIFFGetR(abgr) + cover, g = TIFFGetG(abgr) + cover, b = TIFFGetB(abgr) + cover;
-        if (gray) {
-            *out++ = static_cast<std::uint8_t>(r > 255 ? 255 : r);
-        } else {
-            *out++ = static_cast<std::uint8_t>(r > 255 ? 255 : r);
-            *out++ = static_cast<std::uint8_t>(g > 255 ? 255 : g);
-            *out++ = static_cast<std::uint8_t>(b > 255 ? 255 : b);
+        // libtiff hands out premultiplied colour whatever the file stores; undo it for straight alpha.
+        const unsigned a = TIFFGetA(abgr);
+        std::uint8_t rgb[3] = {static_cast<std::uint8_t>(TIFFGetR(abgr)),
+                               static_cast<std::uint8_t>(TIFFGetG(abgr)),
+                               static_cast<std::uint8_t>(TIFFGetB(abgr))};
+        if (alpha) {
+            for (std::uint8_t& v : rgb)
+                v = a == 0 ? 0 : static_cast<std::uint8_t>(std::min(255u, (v * 255u + a / 2) / a));
         }
+        *out++ = rgb[0];
+        if (!gray) {
+            *out++ = rgb[1];
+            *out++ = rgb[2];
+        }
+        if (alpha)
+            *out++ = static_cast<std::uint8_t>(a);
     }
 
     Metadata metadata;
@@ -88,6 +101,14 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     void* icc = nullptr;
     if (TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) && icc && iccSize > 0)
         metadata.icc.assign(static_cast<std::uint8_t*>(icc), static_cast<std::uint8_t*>(icc) + iccSize);
+    std::uint32_t xmpSize = 0;
+    void* xmp = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_XMLPACKET, &xmpSize, &xmp) && xmp && xmpSize > 0) {
+        const char ns[] = "http://ns.adobe.com/xap/1.0/"; // the JPEG payload keeps its NUL
+        metadata.xmp.assign(ns, ns + sizeof ns);
+        metadata.xmp.insert(metadata.xmp.end(), static_cast<std::uint8_t*>(xmp),
+                            static_cast<std::uint8_t*>(xmp) + xmpSize);
+    }
     image->setMetadata(std::move(metadata));
     return image;
 }
