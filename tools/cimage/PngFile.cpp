@@ -41,33 +41,22 @@ void appendChunk(std::vector<std::uint8_t>& out, const std::string& type,
     putBe32(out, static_cast<std::uint32_t>(crc));
 }
 
-// Deflates filter-less scanlines (each prefixed by filter type 0) in one zlib stream.
-std::vector<std::uint8_t> deflateRows(const std::uint8_t* pixels, std::size_t stride, std::size_t rowBytes,
-                                      int height)
+// Image data goes out in chunks of this size, so no frame is ever held compressed in memory.
+constexpr std::size_t kChunkData = 1 << 18;
+
+// Owns a zlib compressor.
+struct Deflater
 {
     z_stream z{};
-    if (deflateInit(&z, Z_BEST_SPEED) != Z_OK)
-        throw cjpeg::Error("zlib initialisation failed");
-    std::vector<std::uint8_t> out(deflateBound(&z, static_cast<uLong>((rowBytes + 1) * height)) + 64);
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    std::uint8_t filter = 0;
-    bool ok = true;
-    for (int y = 0; y < height && ok; ++y) {
-        z.next_in = &filter;
-        z.avail_in = 1;
-        ok = deflate(&z, Z_NO_FLUSH) == Z_OK;
-        z.next_in = const_cast<std::uint8_t*>(pixels + stride * static_cast<std::size_t>(y));
-        z.avail_in = static_cast<uInt>(rowBytes);
-        ok = ok && deflate(&z, Z_NO_FLUSH) == Z_OK;
+    explicit Deflater(int level)
+    {
+        if (deflateInit(&z, level) != Z_OK)
+            throw cjpeg::Error("zlib initialisation failed");
     }
-    ok = ok && deflate(&z, Z_FINISH) == Z_STREAM_END;
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    if (!ok)
-        throw cjpeg::Error("zlib compression failed");
-    return out;
-}
+    ~Deflater() { deflateEnd(&z); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+};
 
 } // namespace
 
@@ -130,8 +119,6 @@ void PngWriter::addFrame(const std::uint8_t* pixels, std::size_t stride, int del
 {
     if (framesWritten_ >= frameCount_)
         throw cjpeg::Error("internal error: more frames than announced");
-    const std::size_t rowBytes = static_cast<std::size_t>(width_) * channels_;
-    std::vector<std::uint8_t> compressed = deflateRows(pixels, stride, rowBytes, height_);
     if (frameCount_ > 1) {
         // Every frame covers the whole canvas and replaces it, so no disposal or blending is needed.
         std::vector<std::uint8_t> control;
@@ -140,21 +127,46 @@ void PngWriter::addFrame(const std::uint8_t* pixels, std::size_t stride, int del
         putBe32(control, static_cast<std::uint32_t>(height_));
         putBe32(control, 0);
         putBe32(control, 0);
-        putBe16(control, static_cast<std::uint32_t>(delayMs > 0xFFFF ? 0xFFFF : delayMs));
+        putBe16(control, static_cast<std::uint32_t>(delayMs < 0 ? 0 : delayMs > 0xFFFF ? 0xFFFF : delayMs));
         putBe16(control, 1000);
         control.push_back(0); // APNG_DISPOSE_OP_NONE
         control.push_back(0); // APNG_BLEND_OP_SOURCE
         writeChunk("fcTL", control);
     }
-    if (framesWritten_ == 0) {
-        writeChunk("IDAT", compressed);
-    } else {
-        std::vector<std::uint8_t> data;
-        data.reserve(compressed.size() + 4);
-        putBe32(data, sequence_++);
-        data.insert(data.end(), compressed.begin(), compressed.end());
-        writeChunk("fdAT", data);
+    const bool first = framesWritten_ == 0;
+    // Stored deflate blocks: the cost is one copy and the checksums, which keeps the intermediate a
+    // small fraction of the quantiser's or encoder's own run.
+    Deflater deflater(Z_NO_COMPRESSION);
+    z_stream& z = deflater.z;
+    std::vector<std::uint8_t> buffer(kChunkData);
+    auto flushBuffer = [&] {
+        const std::size_t used = buffer.size() - z.avail_out;
+        if (used > 0)
+            writeImageData(first, buffer.data(), used);
+        z.next_out = buffer.data();
+        z.avail_out = static_cast<uInt>(buffer.size());
+    };
+    z.next_out = buffer.data();
+    z.avail_out = static_cast<uInt>(buffer.size());
+    const std::size_t rowBytes = static_cast<std::size_t>(width_) * channels_;
+    std::uint8_t filter = 0; // each scanline starts with its filter type: none
+    for (int y = 0; y <= height_; ++y) {
+        const bool last = y == height_;
+        for (int part = 0; part < (last ? 1 : 2); ++part) {
+            z.next_in = last ? nullptr : part == 0 ? &filter : const_cast<std::uint8_t*>(pixels + stride * y);
+            z.avail_in = last ? 0 : part == 0 ? 1 : static_cast<uInt>(rowBytes);
+            for (;;) {
+                const int result = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+                if (result == Z_STREAM_ERROR)
+                    throw cjpeg::Error("zlib compression failed");
+                if (last ? result == Z_STREAM_END : z.avail_in == 0)
+                    break;
+                if (z.avail_out == 0)
+                    flushBuffer();
+            }
+        }
     }
+    flushBuffer();
     ++framesWritten_;
 }
 
@@ -163,6 +175,28 @@ void PngWriter::finish()
     if (framesWritten_ != frameCount_)
         throw cjpeg::Error("internal error: fewer frames than announced");
     writeChunk("IEND", {});
+}
+
+void PngWriter::writeImageData(bool firstFrame, const std::uint8_t* data, std::size_t size)
+{
+    // Later frames carry a sequence number ahead of the data.
+    std::uint8_t sequence[4] = {std::uint8_t(sequence_ >> 24), std::uint8_t(sequence_ >> 16),
+                                std::uint8_t(sequence_ >> 8), std::uint8_t(sequence_)};
+    const std::size_t prefix = firstFrame ? 0 : sizeof sequence;
+    if (!firstFrame)
+        ++sequence_;
+    const char* type = firstFrame ? "IDAT" : "fdAT";
+    std::vector<std::uint8_t> head;
+    putBe32(head, static_cast<std::uint32_t>(prefix + size));
+    head.insert(head.end(), type, type + 4);
+    head.insert(head.end(), sequence, sequence + prefix);
+    uLong crc = crc32(0, head.data() + 4, static_cast<uInt>(head.size() - 4));
+    crc = crc32(crc, data, static_cast<uInt>(size));
+    std::vector<std::uint8_t> tail;
+    putBe32(tail, static_cast<std::uint32_t>(crc));
+    if (std::fwrite(head.data(), 1, head.size(), out_) != head.size() ||
+        std::fwrite(data, 1, size, out_) != size || std::fwrite(tail.data(), 1, 4, out_) != 4)
+        throw cjpeg::Error("cannot write PNG");
 }
 
 void PngWriter::writeChunk(const char* type, const std::vector<std::uint8_t>& data)

@@ -20,8 +20,8 @@ std::vector<PngChunk> parsePng(const std::vector<std::uint8_t>& file);
 // Serialises chunks (with their CRCs) after the PNG signature.
 std::vector<std::uint8_t> assemblePng(const std::vector<PngChunk>& chunks);
 
-// Writes an 8-bit PNG, or an APNG when more than one frame is announced, compressing at zlib's fastest
-// level: the file is an intermediate that another tool reads once.
+// Writes an 8-bit PNG, or an APNG when more than one frame is announced, in stored (uncompressed)
+// deflate blocks: the file is an intermediate that another tool reads once.
 class PngWriter
 {
 public:
@@ -37,6 +37,7 @@ public:
 
 private:
     void writeChunk(const char* type, const std::vector<std::uint8_t>& data);
+    void writeImageData(bool firstFrame, const std::uint8_t* data, std::size_t size);
 
     std::FILE* out_;
     int width_;

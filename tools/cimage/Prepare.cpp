@@ -124,12 +124,9 @@ void prepare(Target target, const std::string& input, const std::string& outDir)
             orientation == 1 &&
             (target == Target::Png ? format == ImageFormat::Png : ffmpegReadsAsIs(format, reader->info()));
         if (!asIs) {
-            auto image = cjpeg::readAll(*reader);
+            const auto image = cjpeg::readOriented(*reader, orientation);
             reader.reset();
-            if (orientation != 1) {
-                image = cjpeg::applyOrientation(*image, orientation);
-                turned = true;
-            }
+            turned = orientation != 1;
             prepared = intermediatePath(input, outDir, target == Target::Png ? "png" : "pam");
             if (target == Target::Png)
                 writePng(*image, prepared);

@@ -80,12 +80,14 @@ public:
     const std::uint8_t* nextRow() override;
 
 private:
-    std::unique_ptr<std::uint8_t[]> pixels_;
+    // Releases memory from std::malloc or std::aligned_alloc.
+    struct FreeDeleter
+    {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t, FreeDeleter> pixels_;
     int nextRow_ = 0;
 };
-
-// Decodes every remaining row of `reader` into memory, keeping its metadata.
-std::unique_ptr<BufferedImage> readAll(ImageReader& reader);
 
 // Refuses sizes a JPEG cannot hold or that would need an unreasonable amount of memory.
 void checkDimensions(long long width, long long height, const char* format);

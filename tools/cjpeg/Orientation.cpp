@@ -1,6 +1,8 @@
 #include "Orientation.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace cjpeg {
 
@@ -67,33 +69,74 @@ bool setExifOrientation(std::vector<std::uint8_t>& exif, int orientation)
     return true;
 }
 
-std::unique_ptr<BufferedImage> applyOrientation(const BufferedImage& image, int orientation)
+namespace {
+
+// How many source rows are gathered before they are placed: enough that a turn by 90 degrees writes
+// runs of output pixels, few enough that the band stays in the cache.
+constexpr int kBandRows = 64;
+
+// Places a band of source rows [firstRow, firstRow + rows) at their turned positions in `out`.
+template <int Channels>
+void placeBand(const std::uint8_t* band, int firstRow, int rows, int width, int height, BufferedImage& out,
+               bool transpose, bool flipX, bool flipY)
 {
-    const ImageInfo& in = image.info();
-    const bool transpose = orientation >= 5 && orientation <= 8;
+    const std::size_t bandStride = static_cast<std::size_t>(width) * Channels;
+    if (!transpose) {
+        for (int r = 0; r < rows; ++r) {
+            const int sy = firstRow + r;
+            const std::uint8_t* src = band + bandStride * r;
+            std::uint8_t* dst = out.row(flipY ? height - 1 - sy : sy);
+            if (!flipX) {
+                std::memcpy(dst, src, bandStride);
+                continue;
+            }
+            for (int x = width - 1; x >= 0; --x, src += Channels)
+                std::memcpy(dst + static_cast<std::size_t>(x) * Channels, src, Channels);
+        }
+        return;
+    }
+    // Source column sx becomes output row y; source row sy becomes output column x.
+    for (int sx = 0; sx < width; ++sx) {
+        std::uint8_t* dstRow = out.row(flipX ? width - 1 - sx : sx);
+        const std::uint8_t* src = band + static_cast<std::size_t>(sx) * Channels;
+        for (int r = 0; r < rows; ++r, src += bandStride) {
+            const int sy = firstRow + r;
+            std::memcpy(dstRow + static_cast<std::size_t>(flipY ? height - 1 - sy : sy) * Channels, src,
+                        Channels);
+        }
+    }
+}
+
+} // namespace
+
+std::unique_ptr<BufferedImage> readOriented(ImageReader& reader, int orientation)
+{
+    const ImageInfo& in = reader.info();
+    const bool valid = orientation >= 1 && orientation <= 8;
+    const bool transpose = valid && orientation >= 5;
     // Which source axes run backwards, for each orientation 1-8.
     static const bool kFlipX[9] = {false, false, true, true, false, false, false, true, true};
     static const bool kFlipY[9] = {false, false, false, true, true, false, true, true, false};
-    const bool flipX = orientation >= 1 && orientation <= 8 && kFlipX[orientation];
-    const bool flipY = orientation >= 1 && orientation <= 8 && kFlipY[orientation];
-    const int outWidth = transpose ? in.height : in.width;
-    const int outHeight = transpose ? in.width : in.height;
-    auto out = std::make_unique<BufferedImage>(outWidth, outHeight, in.channels);
-    const std::size_t pixelBytes = static_cast<std::size_t>(in.channels);
-    for (int y = 0; y < outHeight; ++y) {
-        std::uint8_t* dst = out->row(y);
-        for (int x = 0; x < outWidth; ++x, dst += pixelBytes) {
-            int sx = transpose ? y : x;
-            int sy = transpose ? x : y;
-            if (flipX)
-                sx = in.width - 1 - sx;
-            if (flipY)
-                sy = in.height - 1 - sy;
-            std::memcpy(dst, image.data() + (static_cast<std::size_t>(sy) * in.width + sx) * pixelBytes,
-                        pixelBytes);
-        }
+    const bool flipX = valid && kFlipX[orientation];
+    const bool flipY = valid && kFlipY[orientation];
+    auto out = std::make_unique<BufferedImage>(transpose ? in.height : in.width,
+                                               transpose ? in.width : in.height, in.channels);
+    if (in.unusualCoding)
+        out->setUnusualCoding();
+    const std::size_t stride = static_cast<std::size_t>(in.width) * in.channels;
+    std::vector<std::uint8_t> band(stride * kBandRows);
+    for (int first = 0; first < in.height; first += kBandRows) {
+        const int rows = std::min(kBandRows, in.height - first);
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(band.data() + stride * r, reader.nextRow(), stride);
+        const auto place = in.channels == 1   ? placeBand<1>
+                           : in.channels == 2 ? placeBand<2>
+                           : in.channels == 3 ? placeBand<3>
+                                              : placeBand<4>;
+        place(band.data(), first, rows, in.width, in.height, *out, transpose, flipX, flipY);
     }
-    out->setMetadata(image.metadata());
+    reader.finish();
+    out->setMetadata(reader.metadata());
     return out;
 }
 

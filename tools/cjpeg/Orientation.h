@@ -14,7 +14,8 @@ int exifOrientation(const std::vector<std::uint8_t>& exif);
 // Rewrites the orientation tag in place; false when the payload has none.
 bool setExifOrientation(std::vector<std::uint8_t>& exif, int orientation);
 
-// The picture as a viewer shows it: `image` turned and mirrored by an EXIF orientation.
-std::unique_ptr<BufferedImage> applyOrientation(const BufferedImage& image, int orientation);
+// Decodes the rest of `reader` into memory as a viewer shows it: turned and mirrored by an EXIF
+// orientation (1 leaves it as stored). Keeps the reader's metadata.
+std::unique_ptr<BufferedImage> readOriented(ImageReader& reader, int orientation);
 
 } // namespace cjpeg
