@@ -26,10 +26,12 @@ std::size_t be16(const std::vector<std::uint8_t>& d, std::size_t at)
     return static_cast<std::size_t>(d[at] << 8 | d[at + 1]);
 }
 
-// A marker that may begin a header segment: not a fill byte, stuffed zero, RSTn or a second SOI.
+// A marker that may begin a header segment: SOFn, DHT, DAC, SOS, DQT, DNL, DRI, APPn or COM. Reserved
+// codes (JPGn, 0xF0-0xFD) are left out: in damaged data they are noise, not structure.
 bool isSegmentMarker(std::uint8_t m)
 {
-    return m >= 0xC0 && m != 0xFF && m != 0xD8 && !(m >= 0xD0 && m <= 0xD7);
+    return (m >= 0xC0 && m <= 0xCF && m != 0xC8) || (m >= 0xDA && m <= 0xDD) || (m >= 0xE0 && m <= 0xEF) ||
+           m == 0xFE;
 }
 
 std::size_t findSoi(const std::vector<std::uint8_t>& d)
@@ -76,7 +78,7 @@ std::vector<std::uint8_t> repairHeader(const std::vector<std::uint8_t>& d, bool&
             break;
         // Resynchronise on the next plausible segment marker after the damaged one.
         repaired = true;
-        pos = nextSegmentMarker(d, pos + 2);
+        pos = nextSegmentMarker(d, pos + 4);
     }
     out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(std::min(pos, d.size())), d.end());
     return out;
