@@ -118,6 +118,42 @@ QByteArray exifWithOrientation(int orientation)
     return exif;
 }
 
+// An uncompressed little-endian TIFF of one strip; `tags` are (tag, SHORT values) besides the basic ones.
+QByteArray tiff(int width, int height, int photometric, int bits, int samples, const QByteArray& pixels,
+                const QVector<QPair<int, QVector<int>>>& tags = {})
+{
+    QVector<QPair<int, QVector<int>>> entries{
+        {256, {width}},   {257, {height}},      {258, QVector<int>(samples, bits)},
+        {259, {1}},       {262, {photometric}}, {273, {8}},
+        {277, {samples}}, {278, {height}},      {279, {int(pixels.size())}}};
+    entries += tags;
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QByteArray out("II*\0\0\0\0\0", 8);
+    out += pixels;
+    QByteArray ifd, values;
+    const int ifdAt = out.size(), valuesAt = ifdAt + 2 + 12 * entries.size() + 4;
+    auto le = [](quint32 v, int size) {
+        QByteArray b(4, '\0');
+        qToLittleEndian(v, b.data());
+        return b.left(size);
+    };
+    for (const auto& [tag, list] : entries) {
+        const bool isLong = tag == 273 || tag == 279; // offsets and byte counts
+        QByteArray data;
+        for (int v : list)
+            data += le(quint32(v), isLong ? 4 : 2);
+        ifd += le(quint32(tag), 2) + le(isLong ? 4 : 3, 2) + le(quint32(list.size()), 4);
+        if (data.size() <= 4) {
+            ifd += data.leftJustified(4, '\0');
+        } else {
+            ifd += le(quint32(valuesAt + values.size()), 4);
+            values += data;
+        }
+    }
+    out.replace(4, 4, le(quint32(ifdAt), 4));
+    return out + le(quint32(entries.size()), 2) + ifd + le(0, 4) + values;
+}
+
 } // namespace
 
 // Checks cImage's prepare and finish steps end to end, with the tools the library runs after them.
@@ -155,7 +191,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString source = dir.filePath(QStringLiteral("picture.dat"));
-        QVERIFY(MediaFixtures::makeImage(source, QStringLiteral("testsrc2=size=97x61,format=rgb24"), options));
+        QVERIFY(
+            MediaFixtures::makeImage(source, QStringLiteral("testsrc2=size=97x61,format=rgb24"), options));
         for (const QString& target : {QStringLiteral("png"), QStringLiteral("webp")}) {
             const Run r = cimage({"-prepare", target, "-outdir", dir.path(), source});
             QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
@@ -352,6 +389,40 @@ private slots:
         const Run real = cimage({"-prepare", "png", "-outdir", dir.path(), rle8});
         QVERIFY2(real.exitCode == 0, qPrintable(real.stdErr));
         QCOMPARE(pixels(real.keys.value("input")), pixels(rle8));
+    }
+
+    void readsTiffColourModels_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("rgba"); // the first pixel as a viewer shows it
+        const QByteArray cyan("\xFF\0\0\0", 4);
+        QTest::newRow("CMYK") << tiff(2, 2, 5, 8, 4, cyan.repeated(4)) << QByteArray("\0\xFF\xFF\xFF", 4);
+        QTest::newRow("CIELab neutral gray") << tiff(2, 2, 8, 8, 3, QByteArray("\xE6\0\0", 3).repeated(4))
+                                             << QByteArray("\xE3\xE3\xE3\xFF", 4);
+        QVector<int> colours(768, 0);
+        colours[0] = 65535; // entry 0: orange
+        colours[256] = 32896;
+        QTest::newRow("palette") << tiff(2, 2, 3, 8, 1, QByteArray(4, '\0'), {{320, colours}})
+                                 << QByteArray("\xFF\x80\0\xFF", 4);
+        QTest::newRow("16-bit, unassociated alpha")
+            << tiff(2, 2, 2, 16, 4, QByteArray("\0\0\0\0\xFF\xFF\0\x80", 8).repeated(4), {{338, {2}}})
+            << QByteArray("\0\0\xFF\x80", 4);
+        QTest::newRow("premultiplied alpha")
+            << tiff(2, 2, 2, 8, 4, QByteArray("\0\x80\0\x80", 4).repeated(4), {{338, {1}}})
+            << QByteArray("\0\xFF\0\x80", 4);
+    }
+
+    void readsTiffColourModels()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, rgba);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(QStringLiteral("in.tif"));
+        QVERIFY(writeAll(source, file));
+        const Run r = cimage({"-prepare", "png", "-outdir", dir.path(), source});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QCOMPARE(pixels(r.keys.value("input"), QString(), "rgba").left(4).toHex(), rgba.toHex());
     }
 
     void matchesCwebpOnSemiTransparency_data()
