@@ -180,9 +180,9 @@ QStringList entriesStartingWith(const QString& dir, const QString& prefix)
                                QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
-QVector<Segment> jpegSegments(const QByteArray& jpeg)
+QVector<JpegSegment> jpegSegmentsOf(const QByteArray& jpeg)
 {
-    QVector<Segment> segments;
+    QVector<JpegSegment> segments;
     if (!jpeg.startsWith("\xFF\xD8"))
         return segments;
     int pos = 2;
@@ -199,18 +199,18 @@ QVector<Segment> jpegSegments(const QByteArray& jpeg)
     return segments;
 }
 
-QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix)
+QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& prefix)
 {
-    for (const Segment& s : segments)
+    for (const JpegSegment& s : segments)
         if (s.marker == 0xE1 && s.payload.startsWith(prefix))
             return s.payload;
     return QByteArray();
 }
 
-QByteArray iccProfile(const QVector<Segment>& segments)
+QByteArray jpegIccProfile(const QVector<JpegSegment>& segments)
 {
     QMap<int, QByteArray> chunks;
-    for (const Segment& s : segments)
+    for (const JpegSegment& s : segments)
         if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
             s.payload.size() > 14)
             chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
@@ -220,7 +220,7 @@ QByteArray iccProfile(const QVector<Segment>& segments)
     return profile;
 }
 
-int exifOrientation(const QByteArray& exif)
+int exifPayloadOrientation(const QByteArray& exif)
 {
     const QByteArray tiff = exif.mid(6);
     const bool little = tiff.startsWith("II");

@@ -49,22 +49,22 @@ QString photo(const QString& fileName);
 QStringList entriesStartingWith(const QString& dir, const QString& prefix);
 
 // One JPEG marker segment: its marker byte and the data after the length field.
-struct Segment
+struct JpegSegment
 {
     int marker;
     QByteArray payload;
 };
 
 // The marker segments of a JPEG up to and including the first SOS.
-QVector<Segment> jpegSegments(const QByteArray& jpeg);
+QVector<JpegSegment> jpegSegmentsOf(const QByteArray& jpeg);
 
 // The first APP1 payload that starts with prefix ("Exif\0\0", the XMP namespace), or empty.
-QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix);
+QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& prefix);
 
 // The ICC profile reassembled from APP2 chunks, or empty.
-QByteArray iccProfile(const QVector<Segment>& segments);
+QByteArray jpegIccProfile(const QVector<JpegSegment>& segments);
 
 // The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
-int exifOrientation(const QByteArray& exif);
+int exifPayloadOrientation(const QByteArray& exif);
 
 } // namespace MediaFixtures

@@ -266,16 +266,16 @@ private slots:
         const Run finished = cimage({"-finish", target, "-from", source, output});
         QVERIFY2(finished.exitCode == 0, qPrintable(finished.stdErr));
 
-        const auto in = MediaFixtures::jpegSegments(readAll(source));
+        const auto in = MediaFixtures::jpegSegmentsOf(readAll(source));
         const auto out = chunks(readAll(output));
         const bool png = target == QLatin1String("png");
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/\0", 29);
         const QByteArray exif = out.value(png ? "eXIf" : "EXIF");
-        QCOMPARE(exif.size(), MediaFixtures::app1(in, exifHeader).size() - 6);
-        QCOMPARE(MediaFixtures::exifOrientation(exifHeader + exif), 1);
-        QVERIFY(MediaFixtures::exifOrientation(MediaFixtures::app1(in, exifHeader)) >= 1);
+        QCOMPARE(exif.size(), MediaFixtures::jpegApp1(in, exifHeader).size() - 6);
+        QCOMPARE(MediaFixtures::exifPayloadOrientation(exifHeader + exif), 1);
+        QVERIFY(MediaFixtures::exifPayloadOrientation(MediaFixtures::jpegApp1(in, exifHeader)) >= 1);
 
-        const QByteArray icc = MediaFixtures::iccProfile(in);
+        const QByteArray icc = MediaFixtures::jpegIccProfile(in);
         QByteArray storedIcc = out.value(png ? "iCCP" : "ICCP");
         if (png && !storedIcc.isEmpty()) { // name, NUL, method, zlib data
             const QByteArray packed = storedIcc.mid(storedIcc.indexOf('\0') + 2);
@@ -286,7 +286,7 @@ private slots:
         }
         QCOMPARE(storedIcc, icc);
 
-        const QByteArray xmp = MediaFixtures::app1(in, xmpHeader).mid(xmpHeader.size());
+        const QByteArray xmp = MediaFixtures::jpegApp1(in, xmpHeader).mid(xmpHeader.size());
         QByteArray storedXmp = out.value("XMP ");
         for (const QByteArray& text : out.values("iTXt"))
             if (text.startsWith(QByteArray("XML:com.adobe.xmp\0", 18)))

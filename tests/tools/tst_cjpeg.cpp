@@ -109,21 +109,21 @@ using MediaFixtures::pngChunk;
 using MediaFixtures::readAll;
 using MediaFixtures::writeAll;
 
-using MediaFixtures::app1;
-using MediaFixtures::exifOrientation;
-using MediaFixtures::iccProfile;
-using MediaFixtures::jpegSegments;
-using MediaFixtures::Segment;
+using MediaFixtures::exifPayloadOrientation;
+using MediaFixtures::jpegApp1;
+using MediaFixtures::jpegIccProfile;
+using MediaFixtures::JpegSegment;
+using MediaFixtures::jpegSegmentsOf;
 
-bool hasMarker(const QVector<Segment>& segments, int marker)
+bool hasMarker(const QVector<JpegSegment>& segments, int marker)
 {
     return std::any_of(segments.begin(), segments.end(),
-                       [&](const Segment& s) { return s.marker == marker; });
+                       [&](const JpegSegment& s) { return s.marker == marker; });
 }
 
-QSize frameSize(const QVector<Segment>& segments)
+QSize frameSize(const QVector<JpegSegment>& segments)
 {
-    for (const Segment& s : segments)
+    for (const JpegSegment& s : segments)
         if ((s.marker == 0xC0 || s.marker == 0xC2) && s.payload.size() >= 5)
             return QSize((uchar(s.payload[3]) << 8) | uchar(s.payload[4]),
                          (uchar(s.payload[1]) << 8) | uchar(s.payload[2]));
@@ -264,7 +264,7 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         const double similarity = ssim(source, output);
         QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
         // SSIM barely notices swapped channels or a colour cast; the mean error does.
@@ -354,15 +354,15 @@ private slots:
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
         QCOMPARE(cjpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
-        const auto graySegments = jpegSegments(readAll(gray));
+        const auto graySegments = jpegSegmentsOf(readAll(gray));
         QVERIFY(hasMarker(graySegments, 0xC2));
-        const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
-                                          [](const Segment& s) { return s.marker == 0xC2; });
+        const JpegSegment sof = *std::find_if(graySegments.begin(), graySegments.end(),
+                                              [](const JpegSegment& s) { return s.marker == 0xC2; });
         QCOMPARE(int(sof.payload[5]), 1); // one component: written as grayscale
 
         const Run r = cjpeg({"-outfile", output, "-quality", "95", gray});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         QVERIFY(ssim(png, output) > 0.9);
     }
 
@@ -388,17 +388,17 @@ private slots:
         const Run r = cjpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
 
-        const auto in = jpegSegments(readAll(photo(file)));
-        const auto out = jpegSegments(readAll(output));
+        const auto in = jpegSegmentsOf(readAll(photo(file)));
+        const auto out = jpegSegmentsOf(readAll(output));
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
-        QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
-        QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
+        QCOMPARE(exifPayloadOrientation(jpegApp1(out, exifHeader)), orientation);
+        QCOMPARE(jpegApp1(out, exifHeader), jpegApp1(in, exifHeader));
         // Pixels stay as stored; viewers rotate by the tag.
         QCOMPARE(frameSize(out), frameSize(in));
-        QCOMPARE(iccProfile(out).isEmpty(), !hasIcc);
-        QCOMPARE(iccProfile(out), iccProfile(in));
-        QCOMPARE(app1(out, xmpHeader).isEmpty(), !hasXmp);
-        QCOMPARE(app1(out, xmpHeader), app1(in, xmpHeader));
+        QCOMPARE(jpegIccProfile(out).isEmpty(), !hasIcc);
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(in));
+        QCOMPARE(jpegApp1(out, xmpHeader).isEmpty(), !hasXmp);
+        QCOMPARE(jpegApp1(out, xmpHeader), jpegApp1(in, xmpHeader));
         QVERIFY(ssim(photo(file), output) > 0.9);
     }
 
@@ -410,8 +410,8 @@ private slots:
         const QString png = dir.filePath(QStringLiteral("in.png")),
                       output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
-        const auto photoSegments = jpegSegments(readAll(photo(QStringLiteral("landscape_6.jpg"))));
-        const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
+        const auto photoSegments = jpegSegmentsOf(readAll(photo(QStringLiteral("landscape_6.jpg"))));
+        const QByteArray exif = jpegApp1(photoSegments, QByteArray("Exif\0\0", 6));
         QByteArray data = readAll(png);
         QVERIFY(data.size() > 33);
         data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
@@ -419,10 +419,10 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, png});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto out = jpegSegments(readAll(output));
-        QVERIFY(!iccProfile(out).isEmpty());
-        QCOMPARE(iccProfile(out), iccProfile(photoSegments));
-        QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
+        const auto out = jpegSegmentsOf(readAll(output));
+        QVERIFY(!jpegIccProfile(out).isEmpty());
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(photoSegments));
+        QCOMPARE(jpegApp1(out, QByteArray("Exif\0\0", 6)), exif);
     }
 
     void refusesUnreadableInput_data()
@@ -550,8 +550,8 @@ private slots:
                       progressive = dir.filePath(QStringLiteral("p.jpg"));
         QCOMPARE(cjpeg({"-outfile", baseline, "-optimize", source}).exitCode, 0);
         QCOMPARE(cjpeg({"-progressive", "-outfile", progressive, "-quality", "80", source}).exitCode, 0);
-        const auto b = jpegSegments(readAll(baseline));
-        const auto p = jpegSegments(readAll(progressive));
+        const auto b = jpegSegmentsOf(readAll(baseline));
+        const auto p = jpegSegmentsOf(readAll(progressive));
         QVERIFY(hasMarker(b, 0xC0));
         QVERIFY(!hasMarker(b, 0xC2));
         QVERIFY(hasMarker(p, 0xC2));
@@ -568,7 +568,7 @@ private slots:
         const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
                                      17);
         int tables = 0;
-        for (const Segment& s : jpegSegments(readAll(output))) {
+        for (const JpegSegment& s : jpegSegmentsOf(readAll(output))) {
             if (s.marker != 0xC4)
                 continue;
             ++tables;
@@ -681,10 +681,10 @@ private slots:
         QVERIFY(writeAll(input, data));
         const Run r = cjpeg({"-outfile", output, input});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto in = jpegSegments(data), out = jpegSegments(readAll(output));
-        auto payloads = [](const QVector<Segment>& segments, int marker) {
+        const auto in = jpegSegmentsOf(data), out = jpegSegmentsOf(readAll(output));
+        auto payloads = [](const QVector<JpegSegment>& segments, int marker) {
             QByteArrayList list;
-            for (const Segment& s : segments)
+            for (const JpegSegment& s : segments)
                 if (s.marker == marker)
                     list << s.payload;
             return list;
