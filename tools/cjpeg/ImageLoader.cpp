@@ -14,14 +14,14 @@ bool startsWith(const unsigned char* data, std::size_t size, const char* magic, 
     return size >= magicSize && std::memcmp(data, magic, magicSize) == 0;
 }
 
-// How far into an otherwise unrecognised file a JPEG start of image is looked for.
-constexpr std::size_t kJunkSearch = 1 << 16;
-
 bool hasJpegAfterJunk(std::FILE* file)
 {
-    std::vector<unsigned char> head(kJunkSearch);
+    std::vector<unsigned char> head(kMaxJunkBeforeJpeg + 3);
     const std::size_t n = std::fread(head.data(), 1, head.size(), file);
     std::rewind(file);
+    // HEIF/AVIF and other ISO media files carry JPEG thumbnails that must not pass for the picture.
+    if (n >= 8 && std::memcmp(head.data() + 4, "ftyp", 4) == 0)
+        return false;
     for (std::size_t i = 0; i + 3 < n; ++i)
         if (head[i] == 0xFF && head[i + 1] == 0xD8 && head[i + 2] == 0xFF)
             return true;

@@ -13,8 +13,6 @@ namespace {
 const char kExifHeader[] = "Exif\0";                      // with the literal's own NUL: "Exif\0\0"
 const char kXmpHeader[] = "http://ns.adobe.com/xap/1.0/"; // followed by its NUL
 const char kPhotoshopHeader[] = "Photoshop 3.0";          // followed by its NUL
-// Junk ahead of the SOI marker is skipped up to this far into the file.
-constexpr std::size_t kMaxLeadingJunk = 1 << 20;
 
 bool markerStartsWith(const jpeg_saved_marker_ptr marker, const char* prefix, std::size_t size)
 {
@@ -36,7 +34,7 @@ bool isSegmentMarker(std::uint8_t m)
 
 std::size_t findSoi(const std::vector<std::uint8_t>& d)
 {
-    const std::size_t limit = std::min(d.size(), kMaxLeadingJunk);
+    const std::size_t limit = std::min(d.size(), kMaxJunkBeforeJpeg + 3);
     for (std::size_t i = 0; i + 2 < limit; ++i)
         if (d[i] == 0xFF && d[i + 1] == 0xD8 && d[i + 2] == 0xFF)
             return i;

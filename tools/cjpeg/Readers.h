@@ -9,6 +9,10 @@
 
 namespace cjpeg {
 
+// How many stray bytes (a mail or transfer header, say) may precede a JPEG's start of image. Kept
+// small so that a JPEG thumbnail inside some other format is not taken for the picture.
+constexpr std::size_t kMaxJunkBeforeJpeg = 4096;
+
 // The container formats the readers understand, recognised by content.
 enum class ImageFormat { Jpeg, Png, Gif, Bmp, Tiff, Webp, Pnm };
 
