@@ -462,14 +462,14 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QString real = realImage(QStringLiteral("pil123rgba.png"));
         QTest::newRow("nothing") << QStringList{} << 2;
-        QTest::newRow("unknown target") << QStringList{"-prepare", "gif", "-outdir", "/tmp", real} << 2;
+        QTest::newRow("unknown target") << QStringList{"-prepare", "gif", "-outdir", ".", real} << 2;
         QTest::newRow("prepare without -outdir") << QStringList{"-prepare", "png", real} << 2;
         QTest::newRow("finish without -from") << QStringList{"-finish", "webp", real} << 2;
-        QTest::newRow("two inputs") << QStringList{"-prepare", "png", "-outdir", "/tmp", real, real} << 2;
+        QTest::newRow("two inputs") << QStringList{"-prepare", "png", "-outdir", ".", real, real} << 2;
         QTest::newRow("truncated jpeg")
-            << QStringList{"-prepare", "webp", "-outdir", "/tmp", realImage("truncated_jpeg.jpg")} << 1;
+            << QStringList{"-prepare", "webp", "-outdir", ".", realImage("truncated_jpeg.jpg")} << 1;
         QTest::newRow("missing file")
-            << QStringList{"-prepare", "png", "-outdir", "/tmp", "/nonexistent.png"} << 1;
+            << QStringList{"-prepare", "png", "-outdir", ".", "/nonexistent.png"} << 1;
         QTest::newRow("finish into a non-image")
             << QStringList{"-finish", "png", "-from", real, real + ".none"} << 1;
     }
