@@ -310,25 +310,32 @@ private slots:
 
     void keepsAnimation_data()
     {
+        QTest::addColumn<QString>("container");
         QTest::addColumn<int>("loop");
-        QTest::newRow("forever") << 0;
-        QTest::newRow("three plays") << 3;
+        QTest::newRow("webp forever") << "webp" << 0;
+        QTest::newRow("webp three plays") << "webp" << 3;
+        QTest::newRow("gif three plays") << "gif" << 3;
     }
 
     void keepsAnimation()
     {
+        QFETCH(QString, container);
         QFETCH(int, loop);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        // Five frames of 200 ms, with transparency that must not let earlier frames show through.
-        const QString source = dir.filePath(QStringLiteral("anim.webp")), output = dir.filePath("out.webp");
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i",
+        // Five frames of 200 ms; the WebP has transparency that must not let earlier frames show through.
+        const QString source = dir.filePath("anim." + container), output = dir.filePath("out.webp");
+        const bool webp = container == QLatin1String("webp");
+        QVERIFY(ffmpeg(
+            QStringList{"-f", "lavfi", "-i",
                         "testsrc2=size=64x48:rate=5:duration=1,format=rgba,geq=r='r(X,Y)':"
-                        "g='g(X,Y)':b='b(X,Y)':a='if(lt(X,32),255,0)'",
-                        "-c:v", "libwebp", "-lossless", "1", "-loop", QString::number(loop), source}));
+                        "g='g(X,Y)':b='b(X,Y)':a='if(lt(X,32),255,0)'"} +
+            (webp ? QStringList{"-c:v", "libwebp", "-lossless", "1"} : QStringList{"-pix_fmt", "rgb8"}) +
+            QStringList{"-loop", QString::number(loop), source}));
         const Run prepared = cimage({"-prepare", "webp", "-outdir", dir.path(), source});
         QVERIFY2(prepared.exitCode == 0, qPrintable(prepared.stdErr));
-        QCOMPARE(prepared.keys.value("format"), QStringLiteral("webp"));
+        QCOMPARE(prepared.keys.value("format"), container);
+        QCOMPARE(prepared.keys.value("input") == source, !webp); // ffmpeg reads GIF animations itself
         QCOMPARE(prepared.keys.value("frames"), QStringLiteral("5"));
         QCOMPARE(prepared.keys.value("loop"), QString::number(loop));
         QVERIFY(ffmpeg({"-i", prepared.keys.value("input"), "-c:v", "libwebp", "-quality", "75", output}));

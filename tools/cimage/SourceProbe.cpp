@@ -57,8 +57,8 @@ int readFromFile(GifFileType* gif, GifByteType* buffer, int size)
         std::fread(buffer, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(gif->UserData)));
 }
 
-// Counts image descriptors, skipping their compressed data, and reads the NETSCAPE2.0 repeat count,
-// which counts repeats after the first play: a GIF without it plays once.
+// Counts image descriptors, skipping their compressed data, and reads the NETSCAPE2.0 loop count. The
+// count is passed on as it is (0 = forever), as gif2webp and ffmpeg do; a GIF without it plays once.
 Animation probeGif(const std::string& path)
 {
     cjpeg::FilePtr file = cjpeg::openForReading(path);
@@ -96,8 +96,7 @@ Animation probeGif(const std::string& path)
                 if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR)
                     return animation;
                 if (netscape && block && block[0] >= 3 && block[1] == 1 && !loopSeen) {
-                    const int repeats = block[2] | block[3] << 8;
-                    animation.loop = repeats == 0 ? 0 : repeats + 1;
+                    animation.loop = block[2] | block[3] << 8;
                     loopSeen = true;
                 }
                 netscape = false;
