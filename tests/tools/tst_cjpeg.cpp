@@ -693,6 +693,23 @@ private slots:
         QCOMPARE(payloads(out, 0xED), payloads(in, 0xED));
         QCOMPARE(payloads(out, 0xFE), QByteArrayList{comment});
     }
+
+    void dropsProfileOfTheSourceColourSpace()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // A CMYK profile (header only) on a CMYK JPEG would mislabel the RGB pixels cJpeg writes.
+        QByteArray profile(128, '\0');
+        profile.replace(16, 4, "CMYK");
+        const QByteArray app2 = QByteArray("\xFF\xE2\x00", 3) + char(2 + 14 + profile.size()) +
+                                QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
+        const QString input = dir.filePath(QStringLiteral("cmyk.jpg")), output = dir.filePath("out.jpg");
+        QVERIFY(writeAll(input, readAll(realImage(QStringLiteral("pil_sample_cmyk.jpg"))).insert(2, app2)));
+        QCOMPARE(jpegIccProfile(jpegSegmentsOf(readAll(input))), profile);
+        const Run r = cjpeg({"-outfile", output, input});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QVERIFY(jpegIccProfile(jpegSegmentsOf(readAll(output))).isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCJpeg)

@@ -38,7 +38,9 @@ Carried collect(const std::string& source)
     cjpeg::Metadata metadata = reader->metadata();
     Carried carried;
     carried.loop = probeAnimation(source, format).loop;
-    carried.icc = std::move(metadata.icc);
+    // pngquant and ffmpeg always write colour images, which a gray profile would mislabel.
+    if (cjpeg::iccColourSpaceIs(metadata.icc, "RGB "))
+        carried.icc = std::move(metadata.icc);
     // The pixels were turned upright by prepare, so the tag must no longer ask viewers to turn them.
     if (cjpeg::exifOrientation(metadata.exif) != 1)
         cjpeg::setExifOrientation(metadata.exif, 1);

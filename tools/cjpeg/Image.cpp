@@ -88,6 +88,12 @@ void applyGamma(std::uint8_t* pixels, std::size_t count, int channels, double fi
             pixels[c] = table[pixels[c]];
 }
 
+bool iccColourSpaceIs(const std::vector<std::uint8_t>& icc, const char* signature)
+{
+    constexpr std::size_t kColourSpaceOffset = 16; // in the 128-byte profile header
+    return icc.size() >= 128 && std::memcmp(icc.data() + kColourSpaceOffset, signature, 4) == 0;
+}
+
 std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size)
 {
     // Some writers already include the APP1 header; do not double it.

@@ -104,6 +104,9 @@ void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pi
 // Raises 8-bit colour samples (not alpha) from a file gamma to the sRGB-like 2.2 displays assume.
 void applyGamma(std::uint8_t* pixels, std::size_t count, int channels, double fileGamma);
 
+// Whether an ICC profile describes the given colour space ("RGB ", "GRAY", "CMYK", "Lab ").
+bool iccColourSpaceIs(const std::vector<std::uint8_t>& icc, const char* signature);
+
 // Wraps a bare TIFF-structured EXIF block (as PNG and WebP store it) into an APP1 payload.
 std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size);
 

@@ -82,12 +82,10 @@ const char* formatName(ImageFormat format)
     return "unknown";
 }
 
-std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* detected)
+namespace {
+
+std::unique_ptr<ImageReader> openByFormat(const std::string& path, FilePtr file, ImageFormat format)
 {
-    FilePtr file = openForReading(path);
-    const ImageFormat format = detectFormat(file.get());
-    if (detected)
-        *detected = format;
     switch (format) {
     case ImageFormat::Jpeg:
         return readJpeg(std::move(file));
@@ -106,6 +104,26 @@ std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* det
         return readWebp(std::move(file));
     }
     throw Error("unrecognised image format");
+}
+
+} // namespace
+
+std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* detected)
+{
+    FilePtr file = openForReading(path);
+    const ImageFormat format = detectFormat(file.get());
+    if (detected)
+        *detected = format;
+    auto reader = openByFormat(path, std::move(file), format);
+    // The pixels come out gray or RGB; a profile for the source's CMYK or Lab would now mislabel them.
+    const bool gray = reader->info().channels <= 2;
+    if (!reader->metadata().icc.empty() &&
+        !iccColourSpaceIs(reader->metadata().icc, gray ? "GRAY" : "RGB ")) {
+        Metadata metadata = reader->metadata();
+        metadata.icc.clear();
+        reader->setMetadata(std::move(metadata));
+    }
+    return reader;
 }
 
 } // namespace cjpeg
