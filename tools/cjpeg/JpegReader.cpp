@@ -125,17 +125,24 @@ public:
         // Checked before decompression starts: for a progressive file libjpeg then allocates
         // coefficient buffers for the whole image, which a forged size makes enormous.
         checkDimensions(cinfo.image_width, cinfo.image_height, "JPEG");
-        jpegGuard(jpeg_.errors, [&] { jpeg_start_decompress(&cinfo); });
-
-        info_.width = static_cast<int>(cinfo.output_width);
-        info_.height = static_cast<int>(cinfo.output_height);
+        // Decompression starts with the first row, so a caller that only needs the header, size and
+        // metadata does not pay for those buffers.
+        info_.width = static_cast<int>(cinfo.image_width);
+        info_.height = static_cast<int>(cinfo.image_height);
         info_.channels = cinfo.out_color_space == JCS_GRAYSCALE ? 1 : 3;
         info_.unusualCoding = repaired || cinfo.out_color_space == JCS_CMYK || cinfo.arith_code;
-        row_.resize(static_cast<std::size_t>(cinfo.output_width) * cinfo.output_components);
+        const int components = cinfo.out_color_space == JCS_GRAYSCALE ? 1
+                               : cinfo.out_color_space == JCS_CMYK    ? 4
+                                                                      : 3;
+        row_.resize(static_cast<std::size_t>(cinfo.image_width) * components);
     }
 
     const std::uint8_t* nextRow() override
     {
+        if (!started_) {
+            jpegGuard(jpeg_.errors, [&] { jpeg_start_decompress(&jpeg_.cinfo); });
+            started_ = true;
+        }
         JSAMPROW row = row_.data();
         JDIMENSION got = 0;
         jpegGuard(jpeg_.errors, [&] { got = jpeg_read_scanlines(&jpeg_.cinfo, &row, 1); });
@@ -203,6 +210,7 @@ private:
     std::vector<std::uint8_t> data_; // libjpeg reads from this memory until the reader goes away
     JpegDecompressor jpeg_;
     std::vector<std::uint8_t> row_;
+    bool started_ = false;
 };
 
 } // namespace
