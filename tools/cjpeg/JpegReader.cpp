@@ -51,7 +51,8 @@ std::size_t nextSegmentMarker(const std::vector<std::uint8_t>& d, std::size_t fr
 // Copies the file from its SOI marker on, up to the first scan, leaving out stray bytes between
 // header segments and APP or COM segments whose length is impossible (a damaged EXIF block, say):
 // they hold no image data, but libjpeg gives up on them. `repaired` tells whether anything was left out.
-std::vector<std::uint8_t> repairHeader(const std::vector<std::uint8_t>& d, bool& repaired)
+std::vector<std::uint8_t> repairHeader(const std::vector<std::uint8_t>& d, bool& repaired,
+                                       std::size_t& headerSize)
 {
     std::size_t pos = findSoi(d);
     repaired = pos != 0;
@@ -78,8 +79,18 @@ std::vector<std::uint8_t> repairHeader(const std::vector<std::uint8_t>& d, bool&
         repaired = true;
         pos = nextSegmentMarker(d, pos + 4);
     }
+    headerSize = out.size();
     out.insert(out.end(), d.begin() + static_cast<std::ptrdiff_t>(std::min(pos, d.size())), d.end());
     return out;
+}
+
+// Whether an EOI marker follows the header; an EXIF thumbnail's own EOI inside the header does not count.
+bool hasEndOfImage(const std::vector<std::uint8_t>& d, std::size_t headerSize)
+{
+    for (std::size_t i = d.size(); i >= headerSize + 2; --i)
+        if (d[i - 2] == 0xFF && d[i - 1] == 0xD9)
+            return true;
+    return false;
 }
 
 // Decodes a JPEG one scanline at a time to gray or RGB, keeping its EXIF, XMP, ICC profile, IPTC and
@@ -93,8 +104,13 @@ public:
         readExact(file.get(), raw.data(), raw.size(), "JPEG file");
         file.reset();
         bool repaired = false;
-        data_ = repairHeader(raw, repaired);
+        std::size_t headerSize = 0;
+        data_ = repairHeader(raw, repaired, headerSize);
         raw = {};
+        // Without an end-of-image marker the scan data was cut short. Checked here so that callers that
+        // never decode (cImage deciding whether ffmpeg may take the file) refuse it as cJpeg does.
+        if (!hasEndOfImage(data_, headerSize))
+            throw Error("Premature end of JPEG file");
 
         jpeg_decompress_struct& cinfo = jpeg_.cinfo;
         const unsigned char* bytes = data_.data();
