@@ -1,7 +1,6 @@
 #include "SourceProbe.h"
 
 #include "Error.h"
-#include "PngFile.h"
 
 #include <cstring>
 #include <vector>
@@ -21,21 +20,35 @@ std::vector<std::uint8_t> readFile(const std::string& path)
     return bytes;
 }
 
-// An APNG announces its frames and plays in the acTL chunk before the image data.
+std::uint32_t be32(const std::uint8_t* d)
+{
+    return std::uint32_t(d[0]) << 24 | std::uint32_t(d[1]) << 16 | std::uint32_t(d[2]) << 8 | d[3];
+}
+
+// An APNG announces its frames and plays in the acTL chunk before the image data; only the chunk
+// headers up to the first IDAT are read.
 Animation probePng(const std::string& path)
 {
+    cjpeg::FilePtr file = cjpeg::openForReading(path);
     Animation animation;
-    for (const PngChunk& chunk : parsePng(readFile(path))) {
-        if (chunk.type == "IDAT")
+    std::uint8_t header[8];
+    cjpeg::readExact(file.get(), header, sizeof header, "PNG signature");
+    while (std::fread(header, 1, sizeof header, file.get()) == sizeof header) {
+        const std::uint32_t length = be32(header);
+        if (std::memcmp(header + 4, "IDAT", 4) == 0 || length > 0x7FFFFFFFu)
             break;
-        if (chunk.type == "acTL" && chunk.data.size() == 8) {
-            const std::uint8_t* d = chunk.data.data();
-            const std::uint32_t frames = std::uint32_t(d[0]) << 24 | d[1] << 16 | d[2] << 8 | d[3];
-            const std::uint32_t plays = std::uint32_t(d[4]) << 24 | d[5] << 16 | d[6] << 8 | d[7];
+        if (std::memcmp(header + 4, "acTL", 4) == 0 && length == 8) {
+            std::uint8_t control[8];
+            cjpeg::readExact(file.get(), control, sizeof control, "PNG animation control");
+            const std::uint32_t frames = be32(control), plays = be32(control + 4);
             if (frames > 1 && frames < 1u << 30) {
                 animation.frames = static_cast<int>(frames);
                 animation.loop = static_cast<int>(plays > 0xFFFF ? 0xFFFF : plays);
             }
+            if (std::fseek(file.get(), 4, SEEK_CUR) != 0)
+                break;
+        } else if (std::fseek(file.get(), static_cast<long>(length) + 4, SEEK_CUR) != 0) {
+            break;
         }
     }
     return animation;
