@@ -9,6 +9,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
     libavformat-dev libavcodec-dev libavutil-dev ffmpeg
     pngquant
+    webp libjpeg-turbo-progs
     libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev zlib1g-dev
 )
 

@@ -180,4 +180,62 @@ QStringList entriesStartingWith(const QString& dir, const QString& prefix)
                                QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
+QVector<JpegSegment> jpegSegmentsOf(const QByteArray& jpeg)
+{
+    QVector<JpegSegment> segments;
+    if (!jpeg.startsWith("\xFF\xD8"))
+        return segments;
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        const int marker = uchar(jpeg[pos + 1]);
+        const int length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
+        if (length < 2 || pos + 2 + length > jpeg.size())
+            break;
+        segments.append({marker, jpeg.mid(pos + 4, length - 2)});
+        if (marker == 0xDA)
+            break;
+        pos += 2 + length;
+    }
+    return segments;
+}
+
+QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& prefix)
+{
+    for (const JpegSegment& s : segments)
+        if (s.marker == 0xE1 && s.payload.startsWith(prefix))
+            return s.payload;
+    return QByteArray();
+}
+
+QByteArray jpegIccProfile(const QVector<JpegSegment>& segments)
+{
+    QMap<int, QByteArray> chunks;
+    for (const JpegSegment& s : segments)
+        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
+            s.payload.size() > 14)
+            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
+    QByteArray profile;
+    for (const QByteArray& chunk : chunks)
+        profile += chunk;
+    return profile;
+}
+
+int exifPayloadOrientation(const QByteArray& exif)
+{
+    const QByteArray tiff = exif.mid(6);
+    const bool little = tiff.startsWith("II");
+    auto u16 = [&](int at) {
+        if (at < 0 || at + 2 > tiff.size())
+            return -1;
+        return little ? uchar(tiff[at]) | uchar(tiff[at + 1]) << 8
+                      : uchar(tiff[at]) << 8 | uchar(tiff[at + 1]);
+    };
+    const int ifd = u16(little ? 4 : 6); // offsets are small in these files
+    const int count = u16(ifd);
+    for (int i = 0; i < count; ++i)
+        if (u16(ifd + 2 + 12 * i) == 0x0112)
+            return u16(ifd + 2 + 12 * i + 8);
+    return -1;
+}
+
 } // namespace MediaFixtures

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // Test media made at run time with the real ffmpeg, and the checks tests run on results.
 namespace MediaFixtures {
@@ -46,5 +47,24 @@ QString photo(const QString& fileName);
 
 // Entries in dir whose names start with prefix (the working folders a task may leave behind).
 QStringList entriesStartingWith(const QString& dir, const QString& prefix);
+
+// One JPEG marker segment: its marker byte and the data after the length field.
+struct JpegSegment
+{
+    int marker;
+    QByteArray payload;
+};
+
+// The marker segments of a JPEG up to and including the first SOS.
+QVector<JpegSegment> jpegSegmentsOf(const QByteArray& jpeg);
+
+// The first APP1 payload that starts with prefix ("Exif\0\0", the XMP namespace), or empty.
+QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& prefix);
+
+// The ICC profile reassembled from APP2 chunks, or empty.
+QByteArray jpegIccProfile(const QVector<JpegSegment>& segments);
+
+// The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
+int exifPayloadOrientation(const QByteArray& exif);
 
 } // namespace MediaFixtures

@@ -109,86 +109,25 @@ using MediaFixtures::pngChunk;
 using MediaFixtures::readAll;
 using MediaFixtures::writeAll;
 
-// One JPEG marker segment: its marker byte and the data after the length field.
-struct Segment
-{
-    int marker;
-    QByteArray payload;
-};
+using MediaFixtures::exifPayloadOrientation;
+using MediaFixtures::jpegApp1;
+using MediaFixtures::jpegIccProfile;
+using MediaFixtures::JpegSegment;
+using MediaFixtures::jpegSegmentsOf;
 
-// The marker segments of a JPEG up to and including the first SOS.
-QVector<Segment> jpegSegments(const QByteArray& jpeg)
-{
-    QVector<Segment> segments;
-    if (!jpeg.startsWith("\xFF\xD8"))
-        return segments;
-    int pos = 2;
-    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
-        const int marker = uchar(jpeg[pos + 1]);
-        const int length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
-        if (length < 2 || pos + 2 + length > jpeg.size())
-            break;
-        segments.append({marker, jpeg.mid(pos + 4, length - 2)});
-        if (marker == 0xDA)
-            break;
-        pos += 2 + length;
-    }
-    return segments;
-}
-
-bool hasMarker(const QVector<Segment>& segments, int marker)
+bool hasMarker(const QVector<JpegSegment>& segments, int marker)
 {
     return std::any_of(segments.begin(), segments.end(),
-                       [&](const Segment& s) { return s.marker == marker; });
+                       [&](const JpegSegment& s) { return s.marker == marker; });
 }
 
-QSize frameSize(const QVector<Segment>& segments)
+QSize frameSize(const QVector<JpegSegment>& segments)
 {
-    for (const Segment& s : segments)
+    for (const JpegSegment& s : segments)
         if ((s.marker == 0xC0 || s.marker == 0xC2) && s.payload.size() >= 5)
             return QSize((uchar(s.payload[3]) << 8) | uchar(s.payload[4]),
                          (uchar(s.payload[1]) << 8) | uchar(s.payload[2]));
     return QSize();
-}
-
-QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix)
-{
-    for (const Segment& s : segments)
-        if (s.marker == 0xE1 && s.payload.startsWith(prefix))
-            return s.payload;
-    return QByteArray();
-}
-
-QByteArray iccProfile(const QVector<Segment>& segments)
-{
-    QMap<int, QByteArray> chunks;
-    for (const Segment& s : segments)
-        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
-            s.payload.size() > 14)
-            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
-    QByteArray profile;
-    for (const QByteArray& chunk : chunks)
-        profile += chunk;
-    return profile;
-}
-
-// The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
-int exifOrientation(const QByteArray& exif)
-{
-    const QByteArray tiff = exif.mid(6);
-    const bool little = tiff.startsWith("II");
-    auto u16 = [&](int at) {
-        if (at < 0 || at + 2 > tiff.size())
-            return -1;
-        return little ? uchar(tiff[at]) | uchar(tiff[at + 1]) << 8
-                      : uchar(tiff[at]) << 8 | uchar(tiff[at + 1]);
-    };
-    const int ifd = u16(little ? 4 : 6); // offsets are small in these files
-    const int count = u16(ifd);
-    for (int i = 0; i < count; ++i)
-        if (u16(ifd + 2 + 12 * i) == 0x0112)
-            return u16(ifd + 2 + 12 * i + 8);
-    return -1;
 }
 
 // A small progressive JPEG whose frame header is rewritten to claim side x side pixels; libjpeg would
@@ -203,6 +142,44 @@ QByteArray hugeProgressiveJpeg(quint16 side)
     if (cjpeg({"-outfile", progressive, "-progressive", path}).exitCode != 0)
         return {};
     return MediaFixtures::withJpegFrameSize(readAll(progressive), side, side);
+}
+
+QString realImage(const QString& fileName)
+{
+    return QStringLiteral(TEST_DATA_DIR "/images/") + fileName;
+}
+
+// Byte offset of the first segment with `marker` in a JPEG, or -1.
+int segmentOffset(const QByteArray& jpeg, int marker)
+{
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        if (uchar(jpeg[pos + 1]) == marker)
+            return pos;
+        pos += 2 + ((uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]));
+    }
+    return -1;
+}
+
+// A JPEG damaged the way real files are that viewers still show in full.
+QByteArray damageJpeg(QByteArray jpeg, const QString& how)
+{
+    if (how == QLatin1String("junk before SOI"))
+        return QByteArray("\x00\x01junk\r\n", 8) + jpeg;
+    if (how == QLatin1String("junk between segments"))
+        return jpeg.insert(segmentOffset(jpeg, 0xDB), QByteArray("\x00\x12\x34\x00\x56", 5));
+    if (how == QLatin1String("APP1 longer than the file")) // EXIF block whose length field is garbage
+        return jpeg.insert(2, QByteArray("\xFF\xE1\xFF\xF0"
+                                         "Exif\0\0MM\0*",
+                                         14));
+    if (how == QLatin1String("second image after EOI")) // as in Ultra HDR photos
+        return jpeg + jpeg;
+    if (how == QLatin1String("no Huffman tables")) { // MJPEG frames rely on the standard tables
+        for (int at = segmentOffset(jpeg, 0xC4); at >= 0; at = segmentOffset(jpeg, 0xC4))
+            jpeg.remove(at, 2 + ((uchar(jpeg[at + 2]) << 8) | uchar(jpeg[at + 3])));
+        return jpeg;
+    }
+    return jpeg;
 }
 
 } // namespace
@@ -287,7 +264,7 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         const double similarity = ssim(source, output);
         QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
         // SSIM barely notices swapped channels or a colour cast; the mean error does.
@@ -377,15 +354,15 @@ private slots:
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
         QCOMPARE(cjpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
-        const auto graySegments = jpegSegments(readAll(gray));
+        const auto graySegments = jpegSegmentsOf(readAll(gray));
         QVERIFY(hasMarker(graySegments, 0xC2));
-        const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
-                                          [](const Segment& s) { return s.marker == 0xC2; });
+        const JpegSegment sof = *std::find_if(graySegments.begin(), graySegments.end(),
+                                              [](const JpegSegment& s) { return s.marker == 0xC2; });
         QCOMPARE(int(sof.payload[5]), 1); // one component: written as grayscale
 
         const Run r = cjpeg({"-outfile", output, "-quality", "95", gray});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         QVERIFY(ssim(png, output) > 0.9);
     }
 
@@ -411,17 +388,17 @@ private slots:
         const Run r = cjpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
 
-        const auto in = jpegSegments(readAll(photo(file)));
-        const auto out = jpegSegments(readAll(output));
+        const auto in = jpegSegmentsOf(readAll(photo(file)));
+        const auto out = jpegSegmentsOf(readAll(output));
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
-        QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
-        QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
+        QCOMPARE(exifPayloadOrientation(jpegApp1(out, exifHeader)), orientation);
+        QCOMPARE(jpegApp1(out, exifHeader), jpegApp1(in, exifHeader));
         // Pixels stay as stored; viewers rotate by the tag.
         QCOMPARE(frameSize(out), frameSize(in));
-        QCOMPARE(iccProfile(out).isEmpty(), !hasIcc);
-        QCOMPARE(iccProfile(out), iccProfile(in));
-        QCOMPARE(app1(out, xmpHeader).isEmpty(), !hasXmp);
-        QCOMPARE(app1(out, xmpHeader), app1(in, xmpHeader));
+        QCOMPARE(jpegIccProfile(out).isEmpty(), !hasIcc);
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(in));
+        QCOMPARE(jpegApp1(out, xmpHeader).isEmpty(), !hasXmp);
+        QCOMPARE(jpegApp1(out, xmpHeader), jpegApp1(in, xmpHeader));
         QVERIFY(ssim(photo(file), output) > 0.9);
     }
 
@@ -433,8 +410,8 @@ private slots:
         const QString png = dir.filePath(QStringLiteral("in.png")),
                       output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
-        const auto photoSegments = jpegSegments(readAll(photo(QStringLiteral("landscape_6.jpg"))));
-        const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
+        const auto photoSegments = jpegSegmentsOf(readAll(photo(QStringLiteral("landscape_6.jpg"))));
+        const QByteArray exif = jpegApp1(photoSegments, QByteArray("Exif\0\0", 6));
         QByteArray data = readAll(png);
         QVERIFY(data.size() > 33);
         data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
@@ -442,10 +419,10 @@ private slots:
 
         const Run r = cjpeg({"-outfile", output, png});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto out = jpegSegments(readAll(output));
-        QVERIFY(!iccProfile(out).isEmpty());
-        QCOMPARE(iccProfile(out), iccProfile(photoSegments));
-        QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
+        const auto out = jpegSegmentsOf(readAll(output));
+        QVERIFY(!jpegIccProfile(out).isEmpty());
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(photoSegments));
+        QCOMPARE(jpegApp1(out, QByteArray("Exif\0\0", 6)), exif);
     }
 
     void refusesUnreadableInput_data()
@@ -573,8 +550,8 @@ private slots:
                       progressive = dir.filePath(QStringLiteral("p.jpg"));
         QCOMPARE(cjpeg({"-outfile", baseline, "-optimize", source}).exitCode, 0);
         QCOMPARE(cjpeg({"-progressive", "-outfile", progressive, "-quality", "80", source}).exitCode, 0);
-        const auto b = jpegSegments(readAll(baseline));
-        const auto p = jpegSegments(readAll(progressive));
+        const auto b = jpegSegmentsOf(readAll(baseline));
+        const auto p = jpegSegmentsOf(readAll(progressive));
         QVERIFY(hasMarker(b, 0xC0));
         QVERIFY(!hasMarker(b, 0xC2));
         QVERIFY(hasMarker(p, 0xC2));
@@ -591,13 +568,147 @@ private slots:
         const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
                                      17);
         int tables = 0;
-        for (const Segment& s : jpegSegments(readAll(output))) {
+        for (const JpegSegment& s : jpegSegmentsOf(readAll(output))) {
             if (s.marker != 0xC4)
                 continue;
             ++tables;
             QVERIFY(!s.payload.startsWith(stockDcBits));
         }
         QVERIFY(tables > 0);
+    }
+
+    void acceptsViewableJpegs_data()
+    {
+        QTest::addColumn<QString>("damage");
+        for (const char* how : {"junk before SOI", "junk between segments", "APP1 longer than the file",
+                                "second image after EOI", "no Huffman tables", "arithmetic coding"})
+            QTest::newRow(how) << how;
+    }
+
+    void acceptsViewableJpegs()
+    {
+        QFETCH(QString, damage);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // ffmpeg's standard Huffman tables are the ones MJPEG streams leave out.
+        const QString clean = dir.filePath(QStringLiteral("clean.jpg")),
+                      damaged = dir.filePath("damaged.jpg");
+        QVERIFY(makeImage(clean, {"-pix_fmt", "yuvj420p", "-huffman", "default"}));
+        if (damage == QLatin1String("arithmetic coding")) {
+            QVERIFY2(
+                MediaFixtures::run(QStringLiteral("jpegtran"), {"-arithmetic", "-outfile", damaged, clean}),
+                "needs jpegtran (libjpeg-turbo-progs)");
+        } else {
+            QVERIFY(writeAll(damaged, damageJpeg(readAll(clean), damage)));
+        }
+        const QString expected = dir.filePath("expected.jpg"), output = dir.filePath("out.jpg");
+        QCOMPARE(cjpeg({"-outfile", expected, clean}).exitCode, 0);
+        const Run r = cjpeg({"-outfile", output, damaged});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QVERIFY(ssim(expected, output) > 0.999);
+    }
+
+    void acceptsRealOddJpegs_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("extraneous bytes before a marker") << "extraneous-data.jpg";
+        QTest::newRow("Adobe CMYK") << "pil_sample_cmyk.jpg";
+    }
+
+    void acceptsRealOddJpegs()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        const Run r = cjpeg({"-outfile", output, realImage(file)});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const QByteArray rgb = decodeRgb(output);
+        QVERIFY(!rgb.isEmpty());
+        // Inked, not blank: the CMYK sample is red lettering on black.
+        qint64 sum[3] = {};
+        for (int i = 0; i < rgb.size(); ++i)
+            sum[i % 3] += uchar(rgb[i]);
+        const qint64 pixels = rgb.size() / 3;
+        QVERIFY(sum[0] / pixels < 200 || sum[1] / pixels < 200);
+        if (file.contains(QLatin1String("cmyk")))
+            QVERIFY(sum[0] > 2 * sum[1] && sum[0] > 2 * sum[2]);
+    }
+
+    void refusesJpegsMissingData_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("patchAt"); // offset past the SOF marker to patch, or -1
+        QTest::addColumn<int>("patchValue");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("truncated scan") << "truncated_jpeg.jpg" << -1 << 0 << "Premature end";
+        QTest::newRow("12-bit") << "" << 4 << 12 << "12-bit JPEG is not supported";
+        QTest::newRow("lossless") << "" << 1 << 0xC3 << "lossless JPEG";
+    }
+
+    void refusesJpegsMissingData()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, patchAt);
+        QFETCH(int, patchValue);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString input = file.isEmpty() ? QString() : realImage(file);
+        if (patchAt >= 0) {
+            input = dir.filePath(QStringLiteral("in.jpg"));
+            QVERIFY(makeImage(input, {"-pix_fmt", "yuvj420p"}));
+            QByteArray data = readAll(input);
+            const int sof = segmentOffset(data, 0xC0);
+            QVERIFY(sof > 0);
+            data[sof + patchAt] = char(patchValue);
+            QVERIFY(writeAll(input, data));
+        }
+        const Run r = cjpeg({"-outfile", dir.filePath(QStringLiteral("out.jpg")), input});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.stdErr.contains(reason), qPrintable(r.stdErr));
+        QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
+    }
+
+    void keepsIptcAndComments()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString input = dir.filePath(QStringLiteral("in.jpg")), output = dir.filePath("out.jpg");
+        QByteArray data = readAll(realImage(QStringLiteral("iptc.jpg")));
+        const QByteArray comment("Taken on the Chain Bridge");
+        data.insert(2, QByteArray("\xFF\xFE\x00", 3) + char(comment.size() + 2) + comment);
+        QVERIFY(writeAll(input, data));
+        const Run r = cjpeg({"-outfile", output, input});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const auto in = jpegSegmentsOf(data), out = jpegSegmentsOf(readAll(output));
+        auto payloads = [](const QVector<JpegSegment>& segments, int marker) {
+            QByteArrayList list;
+            for (const JpegSegment& s : segments)
+                if (s.marker == marker)
+                    list << s.payload;
+            return list;
+        };
+        QVERIFY(!payloads(in, 0xED).isEmpty());
+        QCOMPARE(payloads(out, 0xED), payloads(in, 0xED));
+        QCOMPARE(payloads(out, 0xFE), QByteArrayList{comment});
+    }
+
+    void dropsProfileOfTheSourceColourSpace()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // A CMYK profile (header only) on a CMYK JPEG would mislabel the RGB pixels cJpeg writes.
+        QByteArray profile(128, '\0');
+        profile.replace(16, 4, "CMYK");
+        const QByteArray app2 = QByteArray("\xFF\xE2\x00", 3) + char(2 + 14 + profile.size()) +
+                                QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
+        const QString input = dir.filePath(QStringLiteral("cmyk.jpg")), output = dir.filePath("out.jpg");
+        QVERIFY(writeAll(input, readAll(realImage(QStringLiteral("pil_sample_cmyk.jpg"))).insert(2, app2)));
+        QCOMPARE(jpegIccProfile(jpegSegmentsOf(readAll(input))), profile);
+        const Run r = cjpeg({"-outfile", output, input});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QVERIFY(jpegIccProfile(jpegSegmentsOf(readAll(output))).isEmpty());
     }
 };
 

@@ -1,8 +1,10 @@
 #include "Error.h"
 #include "Readers.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace cjpeg {
@@ -10,6 +12,8 @@ namespace cjpeg {
 namespace {
 
 constexpr std::uint32_t kBiRgb = 0;
+constexpr std::uint32_t kBiRle8 = 1;
+constexpr std::uint32_t kBiRle4 = 2;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
 
@@ -103,14 +107,17 @@ BmpHeader readHeader(std::FILE* file)
             for (int i = 0; i < count; ++i)
                 h.masks[i] = le32(masks + 4 * i);
         }
-    } else if (h.compression != kBiRgb) {
+    } else if (h.compression != kBiRgb && h.compression != kBiRle8 && h.compression != kBiRle4) {
         throw Error("unsupported BMP compression " + std::to_string(h.compression));
     }
 
     switch (h.bitsPerPixel) {
-    case 1:
     case 4:
     case 8:
+        if (h.compression == (h.bitsPerPixel == 8 ? kBiRle8 : kBiRle4))
+            break;
+        [[fallthrough]];
+    case 1:
     case 24:
         if (h.compression != kBiRgb)
             throw Error("unsupported BMP compression for this bit depth");
@@ -157,9 +164,51 @@ bool isGrayPalette(const std::vector<std::array<std::uint8_t, 3>>& palette)
     return true;
 }
 
+// Expands RLE8/RLE4 data into one palette index per pixel, rows bottom-up as stored. Pixels the
+// escapes skip (delta, early end of line or bitmap) keep index 0, as other decoders leave them.
+std::vector<std::uint8_t> expandRle(const std::vector<std::uint8_t>& d, int width, int height, bool rle4)
+{
+    std::vector<std::uint8_t> indices(static_cast<std::size_t>(width) * height, 0);
+    long long x = 0, y = 0;
+    auto put = [&](unsigned index) {
+        if (x < width && y < height)
+            indices[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)] =
+                static_cast<std::uint8_t>(index);
+        ++x;
+    };
+    std::size_t pos = 0;
+    while (pos + 1 < d.size() && y < height) {
+        const unsigned count = d[pos], value = d[pos + 1];
+        pos += 2;
+        if (count > 0) { // a run of one index (RLE4: two alternating indices)
+            for (unsigned i = 0; i < count; ++i)
+                put(rle4 ? (i % 2 ? value & 0x0F : value >> 4) : value);
+        } else if (value == 0) { // end of line
+            x = 0;
+            ++y;
+        } else if (value == 1) { // end of bitmap
+            break;
+        } else if (value == 2) { // delta: move right and up
+            if (pos + 1 >= d.size())
+                throw Error("truncated BMP RLE data");
+            x += d[pos];
+            y += d[pos + 1];
+            pos += 2;
+        } else { // literal run, padded to a 16-bit boundary
+            const std::size_t bytes = rle4 ? (value + 1) / 2 : value;
+            if (d.size() - pos < bytes)
+                throw Error("truncated BMP RLE data");
+            for (unsigned i = 0; i < value; ++i)
+                put(rle4 ? (i % 2 ? d[pos + i / 2] & 0x0F : d[pos + i / 2] >> 4) : d[pos + i]);
+            pos += bytes + (bytes & 1);
+        }
+    }
+    return indices;
+}
+
 } // namespace
 
-// Decodes an uncompressed or bit-field BMP (1/4/8-bit palette, 16/24/32-bit) into memory.
+// Decodes an uncompressed, RLE or bit-field BMP (1/4/8-bit palette, 16/24/32-bit) into memory.
 std::unique_ptr<ImageReader> readBmp(FilePtr owned)
 {
     std::FILE* file = owned.get();
@@ -170,13 +219,28 @@ std::unique_ptr<ImageReader> readBmp(FilePtr owned)
     const std::uint64_t stride = ((static_cast<std::uint64_t>(h.width) * h.bitsPerPixel + 31) / 32) * 4;
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fseek(file, h.pixelOffset, SEEK_SET) != 0)
         throw Error("truncated BMP");
-    if (bytesRemaining(file) < stride * h.height)
-        throw Error("truncated BMP pixel data");
-
     const int width = static_cast<int>(h.width);
     const int height = static_cast<int>(h.height);
     const bool gray = isGrayPalette(palette);
     auto image = std::make_unique<BufferedImage>(width, height, gray ? 1 : 3);
+
+    if (h.compression == kBiRle8 || h.compression == kBiRle4) {
+        std::vector<std::uint8_t> packed(static_cast<std::size_t>(bytesRemaining(file)));
+        readExact(file, packed.data(), packed.size(), "BMP RLE data");
+        const auto indices = expandRle(packed, width, height, h.compression == kBiRle4);
+        for (int r = 0; r < height; ++r) {
+            const std::uint8_t* in = indices.data() + static_cast<std::size_t>(r) * width;
+            std::uint8_t* out = image->row(h.topDown ? r : height - 1 - r);
+            for (int x = 0; x < width; ++x) {
+                const auto& c = palette[in[x]];
+                out = std::copy(c.begin(), c.begin() + (gray ? 1 : 3), out);
+            }
+        }
+        image->setUnusualCoding();
+        return image;
+    }
+    if (bytesRemaining(file) < stride * h.height)
+        throw Error("truncated BMP pixel data");
     const MaskChannel red(h.masks[0]), green(h.masks[1]), blue(h.masks[2]), alpha(h.masks[3]);
     std::vector<std::uint8_t> alphaPlane;
     if (alpha.present())
@@ -229,15 +293,17 @@ std::unique_ptr<ImageReader> readBmp(FilePtr owned)
     }
 
     // An all-zero alpha channel is padding written by tools that ignore alpha, not a transparent image.
-    if (anyAlpha) {
-        std::uint8_t* rgb = image->data();
-        for (std::size_t i = 0; i < alphaPlane.size(); ++i, rgb += 3) {
-            rgb[0] = overWhite(rgb[0], alphaPlane[i]);
-            rgb[1] = overWhite(rgb[1], alphaPlane[i]);
-            rgb[2] = overWhite(rgb[2], alphaPlane[i]);
-        }
+    if (!anyAlpha)
+        return image;
+    auto withAlpha = std::make_unique<BufferedImage>(width, height, 4);
+    const std::uint8_t* rgb = image->data();
+    std::uint8_t* rgba = withAlpha->data();
+    for (std::size_t i = 0; i < alphaPlane.size(); ++i, rgb += 3, rgba += 4) {
+        std::memcpy(rgba, rgb, 3);
+        rgba[3] = alphaPlane[i];
     }
-    return image;
+    withAlpha->setUnusualCoding(); // decoders often take the fourth byte for padding
+    return withAlpha;
 }
 
 } // namespace cjpeg

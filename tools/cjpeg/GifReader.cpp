@@ -36,7 +36,8 @@ int readFromFile(GifFileType* gif, GifByteType* buffer, int size)
 
 } // namespace
 
-// Decodes the first frame of a GIF onto a white canvas of the logical screen size.
+// Decodes the first frame of a GIF onto a canvas of the logical screen size, transparent where the
+// frame does not paint.
 std::unique_ptr<ImageReader> readGif(FilePtr file)
 {
     int openError = 0;
@@ -87,17 +88,21 @@ std::unique_ptr<ImageReader> readGif(FilePtr file)
     if (frame.Width <= 0 || frame.Height <= 0 || frame.Left < 0 || frame.Top < 0)
         throw Error("damaged GIF: bad frame geometry");
 
-    auto image =
-        std::make_unique<BufferedImage>(static_cast<int>(canvasWidth), static_cast<int>(canvasHeight), 3);
-    // Outside the first frame the canvas is transparent, which ends up white like transparent pixels.
-    std::memset(image->data(), 255, image->pixelCount() * 3);
+    // Transparent pixels and the canvas outside the first frame carry alpha 0.
+    const bool coversCanvas =
+        frame.Left == 0 && frame.Top == 0 && frame.Width == canvasWidth && frame.Height == canvasHeight;
+    const int channels = transparent == NO_TRANSPARENT_COLOR && coversCanvas ? 3 : 4;
+    auto image = std::make_unique<BufferedImage>(static_cast<int>(canvasWidth),
+                                                 static_cast<int>(canvasHeight), channels);
+    std::memset(image->data(), channels == 4 ? 0 : 255, image->pixelCount() * channels);
 
     std::vector<GifPixelType> line(static_cast<std::size_t>(frame.Width));
     auto decodeLine = [&](int frameRow) {
         if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR)
             fail(gif.get());
-        std::uint8_t* out = image->row(frame.Top + frameRow) + 3 * static_cast<std::size_t>(frame.Left);
-        for (int x = 0; x < frame.Width; ++x, out += 3) {
+        std::uint8_t* out =
+            image->row(frame.Top + frameRow) + channels * static_cast<std::size_t>(frame.Left);
+        for (int x = 0; x < frame.Width; ++x, out += channels) {
             const int index = line[x];
             if (index == transparent)
                 continue;
@@ -108,6 +113,8 @@ std::unique_ptr<ImageReader> readGif(FilePtr file)
             } else {
                 out[0] = out[1] = out[2] = 0;
             }
+            if (channels == 4)
+                out[3] = 255;
         }
     };
     if (frame.Interlace) {

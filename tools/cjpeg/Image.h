@@ -7,21 +7,37 @@
 
 namespace cjpeg {
 
-// Source metadata carried over into the JPEG, each stored as the exact APP marker payload it becomes.
+// Source metadata carried over into the output, each stored as the exact JPEG marker payload it becomes.
 struct Metadata
 {
-    std::vector<std::uint8_t> exif; // starts with "Exif\0\0"
-    std::vector<std::uint8_t> xmp;  // starts with the XMP namespace and its NUL
-    std::vector<std::uint8_t> icc;  // raw profile; split into chunks by the writer
+    std::vector<std::uint8_t> exif;                  // starts with "Exif\0\0"
+    std::vector<std::uint8_t> xmp;                   // starts with the XMP namespace and its NUL
+    std::vector<std::uint8_t> icc;                   // raw profile; split into chunks by the writer
+    std::vector<std::uint8_t> iptc;                  // Photoshop APP13 payload, starts with "Photoshop 3.0\0"
+    std::vector<std::vector<std::uint8_t>> comments; // COM marker payloads, in file order
+
+    bool empty() const
+    {
+        return exif.empty() && xmp.empty() && icc.empty() && iptc.empty() && comments.empty();
+    }
 };
 
-// Size and sample layout of the decoded rows: 1 channel (gray) or 3 (RGB), 8 bits each.
+// Size and sample layout of the decoded rows, 8 bits each: 1 channel (gray), 2 (gray, alpha),
+// 3 (RGB) or 4 (RGBA). Alpha is straight (not premultiplied) and always last.
 struct ImageInfo
 {
     int width = 0;
     int height = 0;
     int channels = 3;
+    // Set when the source needed decoding steps that general-purpose decoders often get wrong
+    // (CMYK or Lab colour, arithmetic coding, RLE, premultiplied alpha, a gamma to correct).
+    bool unusualCoding = false;
 };
+
+inline bool hasAlpha(int channels)
+{
+    return channels == 2 || channels == 4;
+}
 
 // Hands out a decoded image one 8-bit scanline at a time, top row first.
 class ImageReader
@@ -55,6 +71,8 @@ public:
     BufferedImage(int width, int height, int channels, int bytesPerPixel = 0);
 
     std::uint8_t* data() { return pixels_.get(); }
+    const std::uint8_t* data() const { return pixels_.get(); }
+    void setUnusualCoding() { info_.unusualCoding = true; }
     std::uint8_t* row(int y) { return pixels_.get() + static_cast<std::size_t>(y) * stride(); }
     std::size_t stride() const { return static_cast<std::size_t>(info_.width) * info_.channels; }
     std::size_t pixelCount() const { return static_cast<std::size_t>(info_.width) * info_.height; }
@@ -62,7 +80,12 @@ public:
     const std::uint8_t* nextRow() override;
 
 private:
-    std::unique_ptr<std::uint8_t[]> pixels_;
+    // Releases memory from std::malloc or std::aligned_alloc.
+    struct FreeDeleter
+    {
+        void operator()(std::uint8_t* p) const;
+    };
+    std::unique_ptr<std::uint8_t, FreeDeleter> pixels_;
     int nextRow_ = 0;
 };
 
@@ -77,6 +100,12 @@ inline std::uint8_t overWhite(unsigned value, unsigned alpha)
 
 // Drops the alpha of gray+alpha (2) or RGBA (4) pixels by blending them over white; `dst` may equal `src`.
 void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels, int channelsWithAlpha);
+
+// Raises 8-bit colour samples (not alpha) from a file gamma to the sRGB-like 2.2 displays assume.
+void applyGamma(std::uint8_t* pixels, std::size_t count, int channels, double fileGamma);
+
+// Whether an ICC profile describes the given colour space ("RGB ", "GRAY", "CMYK", "Lab ").
+bool iccColourSpaceIs(const std::vector<std::uint8_t>& icc, const char* signature);
 
 // Wraps a bare TIFF-structured EXIF block (as PNG and WebP store it) into an APP1 payload.
 std::vector<std::uint8_t> exifPayload(const std::uint8_t* data, std::size_t size);

@@ -2,15 +2,36 @@
 
 #include <jerror.h>
 
+#include <cstdio>
+
 namespace cjpeg {
 
 namespace {
+
+// Names the JPEG variants libjpeg refuses by design, so the user learns the file is valid but unsupported.
+bool describeUnsupported(j_common_ptr cinfo, char* message)
+{
+    const int code = cinfo->err->msg_code;
+    if (code == JERR_BAD_PRECISION) {
+        std::snprintf(message, JMSG_LENGTH_MAX, "%d-bit JPEG is not supported", cinfo->err->msg_parm.i[0]);
+        return true;
+    }
+    if (code == JERR_SOF_UNSUPPORTED) {
+        const int marker = cinfo->err->msg_parm.i[0];
+        const bool lossless = (marker & 0x03) == 0x03; // SOF3, SOF7, SOF11, SOF15
+        std::snprintf(message, JMSG_LENGTH_MAX, "%s JPEG (SOF type 0x%02x) is not supported",
+                      lossless ? "lossless" : "hierarchical", marker);
+        return true;
+    }
+    return false;
+}
 
 [[noreturn]] void failJump(j_common_ptr cinfo)
 {
     // `pub` is the first member, so libjpeg's pointer is also the manager's address.
     auto* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, manager->message);
+    if (!describeUnsupported(cinfo, manager->message))
+        (*cinfo->err->format_message)(cinfo, manager->message);
     std::longjmp(manager->jump, 1);
 }
 
@@ -24,10 +45,14 @@ void emitMessage(j_common_ptr cinfo, int level)
     if (level >= 0)
         return; // trace chatter
     switch (cinfo->err->msg_code) {
-    // Harmless oddities in otherwise intact files; a bad ICC chunk only costs the profile.
+    // Harmless oddities in otherwise intact files; a bad ICC chunk only costs the profile. Stray bytes
+    // between segments are skipped by the decoder without losing image data (damaged entropy data
+    // raises one of the failing warnings below as well).
     case JWRN_JFIF_MAJOR:
     case JWRN_ADOBE_XFORM:
     case JWRN_BOGUS_ICC:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_NOT_SEQUENTIAL:
         return;
     default:
         // Anything else means damaged data, which libjpeg would paper over with grey blocks.

@@ -42,6 +42,12 @@ void JpegWriter::writeMetadata(const Metadata& metadata)
             jpeg_write_icc_profile(&cinfo, m->icc.data(), static_cast<unsigned>(m->icc.size()));
         if (!m->xmp.empty() && m->xmp.size() <= kMaxMarkerPayload)
             jpeg_write_marker(&cinfo, JPEG_APP0 + 1, m->xmp.data(), static_cast<unsigned>(m->xmp.size()));
+        // Captions, keywords and copyright live in the Photoshop/IPTC block.
+        if (!m->iptc.empty() && m->iptc.size() <= kMaxMarkerPayload)
+            jpeg_write_marker(&cinfo, JPEG_APP0 + 13, m->iptc.data(), static_cast<unsigned>(m->iptc.size()));
+        for (const auto& comment : m->comments)
+            if (comment.size() <= kMaxMarkerPayload)
+                jpeg_write_marker(&cinfo, JPEG_COM, comment.data(), static_cast<unsigned>(comment.size()));
     });
 }
 

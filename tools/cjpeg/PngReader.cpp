@@ -1,8 +1,10 @@
 #include "Error.h"
 #include "Readers.h"
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include <png.h>
@@ -56,7 +58,11 @@ private:
     char message_[256] = "damaged PNG";
 };
 
-// Decodes a PNG of any colour type to 8-bit gray or RGB, streaming rows unless the file is interlaced.
+const char kXmpKeyword[] = "XML:com.adobe.xmp";
+const char kXmpNamespace[] = "http://ns.adobe.com/xap/1.0/"; // the JPEG payload keeps its NUL
+
+// Decodes a PNG of any colour type to 8-bit gray or RGB, with alpha when the file has any, streaming
+// rows unless the file is interlaced.
 class PngReader final : public ImageReader
 {
 public:
@@ -78,7 +84,7 @@ public:
         info_.width = static_cast<int>(png_get_image_width(png, info));
         info_.height = static_cast<int>(png_get_image_height(png, info));
         decodedChannels_ = png_get_channels(png, info);
-        info_.channels = decodedChannels_ <= 2 ? 1 : 3;
+        info_.channels = decodedChannels_;
         rowBytes_ = png_get_rowbytes(png, info);
         if (rowBytes_ != static_cast<std::size_t>(info_.width) * decodedChannels_)
             throw Error("unsupported PNG layout");
@@ -95,8 +101,13 @@ public:
         } else {
             raw_.resize(rowBytes_);
         }
-        if (decodedChannels_ == 2 || decodedChannels_ == 4)
-            blended_.resize(static_cast<std::size_t>(info_.width) * info_.channels);
+        double fileGamma = 0;
+        // A file gamma is honoured as libwebp's and browsers' readers do; an ICC profile overrides it.
+        if (metadata_.icc.empty() && png_get_gAMA(png, info, &fileGamma) && fileGamma > 0 &&
+            std::fabs(fileGamma * 2.2 - 1.0) > 0.01) {
+            gamma_ = fileGamma;
+            info_.unusualCoding = true;
+        }
     }
 
     const std::uint8_t* nextRow() override
@@ -112,10 +123,11 @@ public:
             decoded = raw;
         }
         ++row_;
-        if (blended_.empty())
+        if (gamma_ == 0)
             return decoded;
-        compositeOnWhite(decoded, blended_.data(), static_cast<std::size_t>(info_.width), decodedChannels_);
-        return blended_.data();
+        corrected_.assign(decoded, decoded + rowBytes_);
+        applyGamma(corrected_.data(), static_cast<std::size_t>(info_.width), info_.channels, gamma_);
+        return corrected_.data();
     }
 
     void finish() override
@@ -138,6 +150,16 @@ private:
         png_bytep exif = nullptr;
         if (png_get_eXIf_1(png_.png(), png_.info(), &exifSize, &exif) && exif && exifSize > 0)
             metadata_.exif = exifPayload(exif, exifSize);
+        png_textp text = nullptr;
+        const int count = png_get_text(png_.png(), png_.info(), &text, nullptr);
+        for (int i = 0; i < count; ++i) {
+            if (std::strcmp(text[i].key, kXmpKeyword) != 0 || !text[i].text)
+                continue;
+            const std::size_t length = std::strlen(text[i].text);
+            metadata_.xmp.assign(kXmpNamespace, kXmpNamespace + sizeof kXmpNamespace);
+            metadata_.xmp.insert(metadata_.xmp.end(), text[i].text, text[i].text + length);
+            break;
+        }
     }
 
     FilePtr file_;
@@ -148,7 +170,8 @@ private:
     int row_ = 0;
     std::unique_ptr<std::uint8_t[]> whole_;
     std::vector<std::uint8_t> raw_;
-    std::vector<std::uint8_t> blended_;
+    std::vector<std::uint8_t> corrected_;
+    double gamma_ = 0;
 };
 
 } // namespace

@@ -33,11 +33,13 @@ std::vector<std::uint8_t> readWholeFile(std::FILE* file)
     return data;
 }
 
+const char kXmpNamespace[] = "http://ns.adobe.com/xap/1.0/"; // the JPEG payload keeps its NUL
+
 Metadata readMetadata(const WebPData& data)
 {
     Metadata metadata;
     std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&data));
-    if (!demux || !(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & (ICCP_FLAG | EXIF_FLAG)))
+    if (!demux || !(WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & (ICCP_FLAG | EXIF_FLAG | XMP_FLAG)))
         return metadata;
     WebPChunkIterator chunk;
     if (WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) {
@@ -48,53 +50,102 @@ Metadata readMetadata(const WebPData& data)
         metadata.exif = exifPayload(chunk.chunk.bytes, chunk.chunk.size);
         WebPDemuxReleaseChunkIterator(&chunk);
     }
+    if (WebPDemuxGetChunk(demux.get(), "XMP ", 1, &chunk)) {
+        metadata.xmp.assign(kXmpNamespace, kXmpNamespace + sizeof kXmpNamespace);
+        metadata.xmp.insert(metadata.xmp.end(), chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
     return metadata;
 }
 
-// Animated files need the animation decoder to build the first frame on the canvas.
-void decodeFirstFrame(const WebPData& data, BufferedImage& image)
+} // namespace
+
+// Holds the file and libwebp's animation decoder; frames come out fully composed on the canvas.
+struct WebpFrames::Decoder
 {
+    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder;
+};
+
+WebpFrames::WebpFrames(FilePtr file) : WebpFrames(readWholeFile(file.get())) {}
+
+WebpFrames::WebpFrames(std::vector<std::uint8_t> bytes) : decoder_(std::make_unique<Decoder>())
+{
+    decoder_->bytes = std::move(bytes);
+    const WebPData data{decoder_->bytes.data(), decoder_->bytes.size()};
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data.bytes, data.size, &features) != VP8_STATUS_OK)
+        throw Error("damaged WebP header");
+    // The canvas size comes from the container; check it before the decoder allocates it.
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&data));
+    if (!demux)
+        throw Error("damaged WebP container");
+    checkDimensions(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH),
+                    WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT), "WebP");
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
         throw Error("WebP library version mismatch");
     options.color_mode = MODE_RGBA;
     options.use_threads = 0;
-    std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(WebPAnimDecoderNew(&data, &options));
-    std::uint8_t* rgba = nullptr;
-    int timestamp = 0;
-    if (!decoder || !WebPAnimDecoderGetNext(decoder.get(), &rgba, &timestamp))
+    decoder_->decoder.reset(WebPAnimDecoderNew(&data, &options));
+    WebPAnimInfo info;
+    if (!decoder_->decoder || !WebPAnimDecoderGetInfo(decoder_->decoder.get(), &info) ||
+        info.frame_count == 0)
         throw Error("damaged animated WebP");
-    compositeOnWhite(rgba, image.data(), image.pixelCount(), 4);
+    width_ = static_cast<int>(info.canvas_width);
+    height_ = static_cast<int>(info.canvas_height);
+    frameCount_ = static_cast<int>(info.frame_count);
+    loopCount_ = static_cast<int>(info.loop_count);
+    hasAlpha_ = features.has_alpha;
+    metadata_ = readMetadata(data);
 }
 
-} // namespace
+WebpFrames::~WebpFrames() = default;
 
-// Decodes a still or animated (first frame) WebP into memory, blending any alpha over white.
+const std::uint8_t* WebpFrames::next(int* timestampMs)
+{
+    std::uint8_t* rgba = nullptr;
+    if (!WebPAnimDecoderHasMoreFrames(decoder_->decoder.get()))
+        return nullptr;
+    if (!WebPAnimDecoderGetNext(decoder_->decoder.get(), &rgba, timestampMs))
+        throw Error("damaged animated WebP frame");
+    return rgba;
+}
+
+// Decodes a still WebP, or the first frame of an animated one, keeping alpha when the file has it.
 std::unique_ptr<ImageReader> readWebp(FilePtr file)
 {
-    const std::vector<std::uint8_t> bytes = readWholeFile(file.get());
+    std::vector<std::uint8_t> bytes = readWholeFile(file.get());
     file.reset();
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK)
         throw Error("damaged WebP header");
-    checkDimensions(features.width, features.height, "WebP");
     const WebPData data{bytes.data(), bytes.size()};
-
-    const bool alpha = features.has_alpha && !features.has_animation;
-    auto image = std::make_unique<BufferedImage>(features.width, features.height, 3, alpha ? 4 : 3);
     if (features.has_animation) {
-        decodeFirstFrame(data, *image);
-    } else {
-        const std::size_t size = image->pixelCount() * (alpha ? 4 : 3);
-        const int stride = features.width * (alpha ? 4 : 3);
-        const std::uint8_t* ok =
-            alpha ? WebPDecodeRGBAInto(bytes.data(), bytes.size(), image->data(), size, stride)
-                  : WebPDecodeRGBInto(bytes.data(), bytes.size(), image->data(), size, stride);
-        if (!ok)
-            throw Error("damaged WebP image data");
-        if (alpha)
-            compositeOnWhite(image->data(), image->data(), image->pixelCount(), 4);
+        WebpFrames frames(std::move(bytes));
+        int timestamp = 0;
+        const std::uint8_t* rgba = frames.next(&timestamp);
+        if (!rgba)
+            throw Error("animated WebP without frames");
+        const int channels = frames.hasAlpha() ? 4 : 3;
+        auto image = std::make_unique<BufferedImage>(frames.width(), frames.height(), channels);
+        const std::size_t pixels = image->pixelCount();
+        std::uint8_t* out = image->data();
+        for (std::size_t i = 0; i < pixels; ++i, rgba += 4, out += channels)
+            std::memcpy(out, rgba, static_cast<std::size_t>(channels));
+        image->setMetadata(frames.metadata());
+        return image;
     }
+    checkDimensions(features.width, features.height, "WebP");
+    const bool alpha = features.has_alpha;
+    auto image = std::make_unique<BufferedImage>(features.width, features.height, alpha ? 4 : 3);
+    const std::size_t size = image->pixelCount() * (alpha ? 4 : 3);
+    const int stride = features.width * (alpha ? 4 : 3);
+    const std::uint8_t* ok = alpha
+                                 ? WebPDecodeRGBAInto(bytes.data(), bytes.size(), image->data(), size, stride)
+                                 : WebPDecodeRGBInto(bytes.data(), bytes.size(), image->data(), size, stride);
+    if (!ok)
+        throw Error("damaged WebP image data");
     image->setMetadata(readMetadata(data));
     return image;
 }

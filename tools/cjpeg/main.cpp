@@ -20,11 +20,25 @@ constexpr int kExitUsage = 2;
 void convert(const cjpeg::Options& options)
 {
     auto reader = cjpeg::openImage(options.input);
+    // JPEG has no alpha: transparent areas are shown over white, as on a page.
+    cjpeg::ImageInfo info = reader->info();
+    const bool alpha = cjpeg::hasAlpha(info.channels);
+    const int channelsWithAlpha = info.channels;
+    if (alpha)
+        --info.channels;
+    std::vector<std::uint8_t> flat(alpha ? static_cast<std::size_t>(info.width) * info.channels : 0);
     cjpeg::OutputFile output(options.output);
-    cjpeg::JpegWriter writer(output.stream(), reader->info(), reader->metadata(),
+    cjpeg::JpegWriter writer(output.stream(), info, reader->metadata(),
                              cjpeg::EncodeSettings{options.quality, options.progressive});
-    for (int y = 0; y < reader->info().height; ++y)
-        writer.writeRow(reader->nextRow());
+    for (int y = 0; y < info.height; ++y) {
+        const std::uint8_t* row = reader->nextRow();
+        if (alpha) {
+            cjpeg::compositeOnWhite(row, flat.data(), static_cast<std::size_t>(info.width),
+                                    channelsWithAlpha);
+            row = flat.data();
+        }
+        writer.writeRow(row);
+    }
     reader->finish();
     writer.finish();
     output.commit();
