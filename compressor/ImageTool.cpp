@@ -14,7 +14,8 @@ bool ImageTool::isAvailable()
     return QFileInfo(path()).isExecutable();
 }
 
-QStringList ImageTool::prepareArguments(const QString& target, const QString& outputFolder, const QString& source)
+QStringList ImageTool::prepareArguments(const QString& target, const QString& outputFolder,
+                                        const QString& source)
 {
     return {QStringLiteral("-prepare"), target, QStringLiteral("-outdir"), outputFolder,
             QFileInfo(source).absoluteFilePath()};
@@ -26,7 +27,7 @@ QStringList ImageTool::finishArguments(const QString& target, const QString& sou
             QFileInfo(result).absoluteFilePath()};
 }
 
-ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output)
+ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QString& outputFolder)
 {
     Prepared prepared;
     for (const QByteArray& line : output.split('\n')) {
@@ -46,5 +47,10 @@ ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output)
         else if (key == "turned")
             prepared.turned = value == QLatin1String("1");
     }
+    // A name may hold a line break, which the line-based answer cannot carry: trust only what lies in
+    // the tool's own folder.
+    const QString folder = QDir::cleanPath(outputFolder) + QLatin1Char('/');
+    if (!prepared.input.startsWith(folder) || !QFileInfo(prepared.input).isFile())
+        prepared.input.clear();
     return prepared;
 }

@@ -25,7 +25,10 @@ public:
     static bool isAvailable();
 
     // target: "png" or "webp".
-    static QStringList prepareArguments(const QString& target, const QString& outputFolder, const QString& source);
+    static QStringList prepareArguments(const QString& target, const QString& outputFolder,
+                                        const QString& source);
     static QStringList finishArguments(const QString& target, const QString& source, const QString& result);
-    static Prepared parsePrepared(const QByteArray& output);
+    // An input outside outputFolder is taken for the source itself, which the caller already knows: a
+    // path is only trusted from the tool when it names a file the tool made.
+    static Prepared parsePrepared(const QByteArray& output, const QString& outputFolder);
 };

@@ -75,7 +75,7 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::followUpStep(int exitCode, c
     case Stage::Prepare:
         if (exitCode != 0)
             return std::nullopt;
-        mQuantiseInput = ImageTool::parsePrepared(output).input;
+        mQuantiseInput = ImageTool::parsePrepared(output, mTempDirPath).input;
         mStage = Stage::Quantise;
         return quantiseStep();
     case Stage::Quantise:

@@ -101,7 +101,7 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
     case Stage::Prepare: {
         if (exitCode != 0)
             return std::nullopt;
-        const QString input = ImageTool::parsePrepared(output).input;
+        const QString input = ImageTool::parsePrepared(output, mWorkDir->path()).input;
         if (!input.isEmpty())
             mEncodeInput = input;
         mStage = Stage::Encode;
