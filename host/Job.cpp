@@ -100,6 +100,8 @@ void Job::onFinished(int code, QString text)
     mResult.hasCode = true;
     mResult.code = code;
     mResult.text = text;
+    // A dynamic property, read by name: the host does not link the plug-in.
+    mResult.sourceKept = code == 0 && mTask && mTask->property("sourceKept").toBool();
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

@@ -25,16 +25,17 @@ JsonReport::JsonReport() : mOut(stdout)
 
 void JsonReport::fileFinished(const JobResult& result)
 {
-    const QJsonObject object{
-        {QStringLiteral("type"), QStringLiteral("file")},
-        {QStringLiteral("input"), result.inputPath},
-        {QStringLiteral("output"), result.outputPath},
-        {QStringLiteral("result"), JobResult::outcomeName(result.outcome)},
-        {QStringLiteral("code"), result.hasCode ? QJsonValue(result.code) : QJsonValue()},
-        {QStringLiteral("text"), result.text},
-        {QStringLiteral("bytesIn"), result.bytesIn},
-        {QStringLiteral("bytesOut"), result.bytesOut},
-        {QStringLiteral("seconds"), rounded(result.seconds)}};
+    QJsonObject object{{QStringLiteral("type"), QStringLiteral("file")},
+                       {QStringLiteral("input"), result.inputPath},
+                       {QStringLiteral("output"), result.outputPath},
+                       {QStringLiteral("result"), JobResult::outcomeName(result.outcome)},
+                       {QStringLiteral("code"), result.hasCode ? QJsonValue(result.code) : QJsonValue()},
+                       {QStringLiteral("text"), result.text},
+                       {QStringLiteral("bytesIn"), result.bytesIn},
+                       {QStringLiteral("bytesOut"), result.bytesOut},
+                       {QStringLiteral("seconds"), rounded(result.seconds)}};
+    if (result.sourceKept)
+        object.insert(QStringLiteral("sourceKept"), true);
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
