@@ -17,9 +17,11 @@ trap 'rm -rf "$work"' EXIT
 # video (moving pictures), audio tracks, seconds
 probe() {
     local video audio seconds
-    video=$(ffprobe -v error -select_streams v -show_entries stream_disposition=attached_pic -of csv=p=0 "$1" |
-        grep -c '^0' || true)
-    audio=$(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 "$1" | grep -c . || true)
+    # Streams of a transport stream are listed once per program too: each index counts once.
+    video=$(ffprobe -v error -select_streams v -show_entries stream=index:stream_disposition=attached_pic \
+        -of csv=p=0 "$1" | sort -u | grep -c ',0$' || true)
+    audio=$(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 "$1" | sort -u |
+        grep -c . || true)
     seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1")
     echo "$video $audio ${seconds:-0}"
 }

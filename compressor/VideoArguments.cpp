@@ -93,10 +93,15 @@ ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::Con
             width = closestNumber(width / divisor, 4);
             height = closestNumber(height / divisor, 4);
         }
-        // A full encode always names its size; 4:2:0 needs at least two pixels each way.
-        if (scaled || length == Length::Full || width < 2 || height < 2) {
+        // A full encode always names its size; 4:2:0 needs at least two pixels each way (0 keeps the
+        // source's size where the probe knew none).
+        const bool onePixel = width == 1 || height == 1;
+        if (scaled || length == Length::Full || onePixel) {
+            const auto fit = [](int pixels) {
+                return pixels == 1 ? 2 : pixels;
+            };
             command.words(videoOnly.isEmpty() ? QStringLiteral("-vf") : QStringLiteral("-filter:v:0"))
-                .words(QStringLiteral("scale=%1:%2").arg(std::max(width, 2)).arg(std::max(height, 2)));
+                .words(QStringLiteral("scale=%1:%2").arg(fit(width)).arg(fit(height)));
         }
         // A container without per-frame timing gets evenly spaced frames at the source's rate, with
         // frames repeated over gaps, so the length stays the source's.

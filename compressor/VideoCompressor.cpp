@@ -121,7 +121,8 @@ ToolCommand VideoCompressor::build(Build build)
     mProgressPath = QDir::cleanPath(progressDirectory() + QLatin1Char('/') +
                                     QStringLiteral("progress_%1.txt").arg(fileNumber));
     removeCoverFile();
-    if (plan.coverIndex >= 0 && format.holdsAttachments) {
+    // The picture's own bytes become the attached file, so only a JPEG or PNG cover can go.
+    if (plan.coverIndex >= 0 && format.holdsAttachments && plan.coverEncoder == QLatin1String("copy")) {
         const AVPacket& picture = demuxer->formatCtx()->streams[plan.coverIndex]->attached_pic;
         const QString name =
             QStringLiteral("cover_%1.%2").arg(fileNumber).arg(plan.coverIsPng ? "png" : "jpg");

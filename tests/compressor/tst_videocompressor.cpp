@@ -685,7 +685,7 @@ void TestVideoCompressor::realSourcesToEachContainer()
     QFETCH(QString, suffix);
     QFETCH(bool, delivers);
     const QString output = path("out." + suffix);
-    const TaskResult result = encode(source, output, {{"scale", "2"}});
+    const TaskResult result = encode(source, output, {{"scale", "4"}});
     QCOMPARE(result.finishCount, 1);
     if (!delivers) {
         QVERIFY(result.code != 0);
