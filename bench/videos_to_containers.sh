@@ -19,7 +19,7 @@ probe() {
     local video audio seconds
     # Streams of a transport stream are listed once per program too: each index counts once.
     video=$(ffprobe -v error -select_streams v -show_entries stream=index:stream_disposition=attached_pic \
-        -of csv=p=0 "$1" | sort -u | grep -c ',0$' || true)
+        -of compact=p=0 "$1" | grep -o '^index=[0-9]*|disposition:attached_pic=0' | sort -u | grep -c . || true)
     audio=$(ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 "$1" | sort -u |
         grep -c . || true)
     seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$1")
