@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Every video file of a folder through nerova-compress to every video container the plug-in writes.
-# Usage: bench/videos_to_containers.sh BUILD_DIR FOLDER
+# Usage: bench/videos_to_containers.sh BUILD_DIR FOLDER [CONTAINER...] (default: every video container)
 # A run is "wrong" when the host reports success but ffprobe finds no video where the source had some
 # (cover pictures aside), a different number of audio tracks (FLV keeps one) or a length off by more than
 # max(0.5 s, 2 %). "larger" counts successful results bigger than their source, "same" those of them in
@@ -10,6 +10,9 @@ set -euo pipefail
 
 build=${1:?build folder}
 folder=${2:?folder of videos}
+shift 2
+containers=("$@")
+[ ${#containers[@]} -gt 0 ] || containers=(mp4 mov mkv m4v avi flv f4v m2ts webm)
 host="$build/bin/nerova-compress"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -29,13 +32,13 @@ probe() {
 # The container by content; WebM apart from the rest of Matroska by its document type.
 container() {
     local name
-    name=$(ffprobe -v error -show_entries format=format_name -of csv=p=0 "$1")
+    name=$(ffprobe -v error -show_entries format=format_name -of default=nw=1:nk=1 "$1")
     if [ "$name" = matroska,webm ] && head -c 64 "$1" | grep -aq webm; then name=webm; fi
     echo "$name"
 }
 
 printf '%-6s %5s %8s %6s %7s %5s %5s\n' container runs failures wrong larger same kept
-for suffix in mp4 mov mkv m4v avi flv f4v m2ts webm; do
+for suffix in "${containers[@]}"; do
     runs=0 failures=0 wrong=0 larger=0 same=0 kept=0
     for source in "$folder"/*; do
         case $source in *.md | *SUMS) continue ;; esac
