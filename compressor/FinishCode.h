@@ -16,6 +16,7 @@ constexpr int ToolCrashed = -4;
 constexpr int NoWorkingDirectory = -5;
 constexpr int OutputIsSource = -6;
 constexpr int OutputNotSetAside = -7;
+constexpr int ResultNotAsExpected = -8;
 
 inline QString corruptSourceText()
 {
@@ -49,6 +50,10 @@ inline QString outputIsSourceText()
 inline QString outputNotSetAsideText()
 {
     return QStringLiteral("The existing output could not be set aside");
+}
+inline QString resultNotAsExpectedText()
+{
+    return QStringLiteral("The result does not hold what the source has");
 }
 inline QString successfulText()
 {

@@ -15,7 +15,7 @@ struct OutputFormat
     // How a source's subtitle streams reach this container.
     enum class Subtitles {
         None,    // the container holds no subtitle stream
-        Copy,    // text subtitles copied as they are (mov_text becomes SubRip)
+        Copy,    // text subtitles copied as they are (mov_text and other text kinds become SubRip)
         MovText, // text subtitles converted to mov_text
         WebVtt,  // text subtitles converted to WebVTT
     };
@@ -38,6 +38,8 @@ struct OutputFormat
     bool holdsAttachments = false;  // Matroska attachments such as fonts
     bool holdsSeveralAudio = false;
     bool holdsVariableFrameRate = true;
+    // The audio sample rates the container accepts, best first; empty when the encoder decides.
+    QVector<int> audioSampleRates;
 
     bool isImage() const { return kind == Kind::Image; }
 };

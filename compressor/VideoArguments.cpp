@@ -11,44 +11,112 @@
 #include <cmath>
 #include <thread>
 
+namespace {
+
+const QString kVp9 = QStringLiteral("libvpx-vp9");
+
+// The rate of the format's list closest to the source's, preferring one at or above it; 0 when the
+// source's rate is fine as it is.
+int fittingSampleRate(const OutputFormat& format, int sourceRate)
+{
+    const QVector<int>& rates = format.audioSampleRates;
+    if (rates.isEmpty() || rates.contains(sourceRate))
+        return 0;
+    int best = 0;
+    for (const int rate : rates) {
+        const bool better = best == 0 || (rate >= sourceRate && (best < sourceRate || rate < best)) ||
+                            (rate < sourceRate && best < sourceRate && rate > best);
+        if (better)
+            best = rate;
+    }
+    return best;
+}
+
+const Nerova::CVideoStreamInfo* videoStream(const Nerova::ContainerInfo& info, int index)
+{
+    for (const auto& video : info.videoStreams) {
+        if (video->index == index)
+            return video.data();
+    }
+    return nullptr;
+}
+
+} // namespace
+
 ToolCommand VideoArguments::encode(const VideoRequest& request, const Nerova::ContainerInfo& info,
                                    Encoder encoder, qint64 bitRate, const QString& progressPath)
 {
+    return build(request, info, encoder, bitRate, progressPath, Length::Full);
+}
+
+ToolCommand VideoArguments::preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                                    const QString& progressPath)
+{
+    return build(request, info, Encoder::Software, 0, progressPath, Length::Preview);
+}
+
+ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                                  Encoder encoder, qint64 bitRate, const QString& progressPath, Length length)
+{
     const OutputFormat& format = FormatTable::instance().forOutputPath(request.outputPath);
+    const StreamPlan plan = StreamPlan::choose(info, format);
+    for (const QString& stream : plan.leftOut)
+        qCInfo(lcCompressor).noquote() << "Left out of" << format.suffix << "output:" << stream;
+    // The GPU encoders write H.264 only; other containers' codecs are encoded in software.
+    if (format.videoEncoder != QLatin1String("libx264"))
+        encoder = Encoder::Software;
+    const bool hasVideo = plan.videoIndex >= 0;
+    // With a cover beside it, the video's own options name the first video stream only.
+    const bool coverAsStream = plan.coverIndex >= 0 && !format.holdsAttachments;
+    const QString videoOnly = coverAsStream ? QStringLiteral(":v:0") : QString();
+
     ToolCommand command;
     command.words(QStringLiteral("-i")).ffmpegPath(request.inputPath);
-    appendVideoEncoder(command, format, encoder);
-    command.words(QStringLiteral("-pix_fmt yuv420p"));
-    if (!format.audioEncoder.isEmpty())
-        command.words(QStringLiteral("-c:a ") + format.audioEncoder);
-    appendStreamMapping(command, info);
-    command.words(QStringLiteral("-preset")).value(request.preset);
-    if (encoder == Encoder::Software) {
-        command.words(QStringLiteral("-crf")).value(request.quality);
-        // VP9 keeps a constant quality only without a target bit rate.
-        if (format.videoEncoder == QLatin1String("libvpx-vp9"))
-            command.words(QStringLiteral("-b:v 0"));
-    } else {
-        const float kbps = float(bitRate / 1000);
-        const QString rate = QStringLiteral("%1k").arg(double(request.quality.toFloat() * kbps));
-        command.words(QStringLiteral("-vb"))
-            .value(rate)
-            .words(QStringLiteral("-minrate ") + rate)
-            .words(QStringLiteral("-maxrate ") + rate)
-            .words(QStringLiteral("-bufsize ") + rate);
+    if (hasVideo) {
+        appendVideoEncoder(command, QStringLiteral("-c:v") + videoOnly, format, encoder);
+        command.words(QStringLiteral("-pix_fmt%1 yuv420p").arg(videoOnly));
     }
-
-    const QSize size = referenceDisplaySize(info);
-    int width = size.width();
-    int height = size.height();
-    const QString& scale = request.scale;
-    if (scale == QLatin1String("1") || scale == QLatin1String("2") || scale == QLatin1String("4")) {
-        const int divisor = scale.toInt();
-        width = closestNumber(width / divisor, 4);
-        height = closestNumber(height / divisor, 4);
+    appendAudio(command, plan, info, format);
+    appendStreamMapping(command, plan);
+    appendCover(command, plan, request);
+    if (hasVideo) {
+        appendRateControl(command, request, format, encoder, bitRate);
+        const auto* video = videoStream(info, plan.videoIndex);
+        const QSize size = video ? video->displaySize() : QSize();
+        int width = size.width();
+        int height = size.height();
+        const QString& scale = request.scale;
+        const bool scaled = scale == QLatin1String("2") || scale == QLatin1String("4") ||
+                            (length == Length::Full && scale == QLatin1String("1"));
+        if (scaled) {
+            const int divisor = scale.toInt();
+            width = closestNumber(width / divisor, 4);
+            height = closestNumber(height / divisor, 4);
+        }
+        // A full encode always names its size; 4:2:0 needs at least two pixels each way (0 keeps the
+        // source's size where the probe knew none).
+        const bool onePixel = width == 1 || height == 1;
+        if (scaled || length == Length::Full || onePixel) {
+            const auto fit = [](int pixels) {
+                return pixels == 1 ? 2 : pixels;
+            };
+            command.words(videoOnly.isEmpty() ? QStringLiteral("-vf") : QStringLiteral("-filter:v:0"))
+                .words(QStringLiteral("scale=%1:%2").arg(fit(width)).arg(fit(height)));
+        }
+        // A container without per-frame timing gets evenly spaced frames at the source's rate, with
+        // frames repeated over gaps, so the length stays the source's.
+        if (!format.holdsVariableFrameRate) {
+            command.words(QStringLiteral("-fps_mode%1 cfr").arg(videoOnly));
+            if (video && video->frameRate.num > 0)
+                command.words(QStringLiteral("-r%1 %2/%3")
+                                  .arg(videoOnly)
+                                  .arg(video->frameRate.num)
+                                  .arg(video->frameRate.den));
+        }
     }
-    command.words(QStringLiteral("-vf")).words(QStringLiteral("scale=%1:%2").arg(width).arg(height));
     command.words(QStringLiteral("-y"));
+    if (length == Length::Preview)
+        command.words(QStringLiteral("-t %1").arg(previewSeconds));
     appendThreads(command, request);
     if (encoder == Encoder::Hardware)
         qCDebug(lcCompressor) << "bitrate:" << bitRate;
@@ -56,77 +124,119 @@ ToolCommand VideoArguments::encode(const VideoRequest& request, const Nerova::Co
     return command;
 }
 
-ToolCommand VideoArguments::preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
-                                    const QString& progressPath)
-{
-    ToolCommand command;
-    command.words(QStringLiteral("-i"))
-        .ffmpegPath(request.inputPath)
-        .words(QStringLiteral("-c:v libx264"))
-        .words(QStringLiteral("-preset"))
-        .value(request.preset)
-        .words(QStringLiteral("-crf"))
-        .value(request.quality);
-    if (request.scale == QLatin1String("2") || request.scale == QLatin1String("4")) {
-        const QSize size = referenceDisplaySize(info);
-        const int divisor = request.scale.toInt();
-        command.words(QStringLiteral("-vf"))
-            .words(QStringLiteral("scale=%1:%2")
-                       .arg(closestNumber(size.width() / divisor, 4))
-                       .arg(closestNumber(size.height() / divisor, 4)));
-    }
-    command.words(QStringLiteral("-y")).words(QStringLiteral("-t 15"));
-    appendOutput(command, request, progressPath);
-    return command;
-}
-
-QSize VideoArguments::referenceDisplaySize(const Nerova::ContainerInfo& info)
-{
-    const auto& video = info.videoStreams;
-    if (video.isEmpty())
-        return {0, 0};
-    if (video.at(0)->isAttachedPic && video.size() >= 2)
-        return video.at(1)->displaySize();
-    return video.at(0)->displaySize();
-}
-
-void VideoArguments::appendVideoEncoder(ToolCommand& command, const OutputFormat& format, Encoder encoder)
+void VideoArguments::appendVideoEncoder(ToolCommand& command, const QString& option,
+                                        const OutputFormat& format, Encoder encoder)
 {
     if (encoder == Encoder::Software) {
-        command.words(QStringLiteral("-c:v ") + format.videoEncoder);
+        command.words(option + QLatin1Char(' ') + format.videoEncoder);
         return;
     }
     const QVariantList gpus = Nerova::GpuModel::gpuModelNameList();
     const QString gpuName =
         gpus.isEmpty() ? QString() : gpus.first().toMap().value(QStringLiteral("name")).toString();
     if (gpuName.contains(QLatin1String("Intel"), Qt::CaseInsensitive)) {
-        command.words(QStringLiteral("-c:v h264_qsv"));
+        command.words(option + QStringLiteral(" h264_qsv"));
         qCDebug(lcCompressor) << "isHardware";
     } else if (gpuName.contains(QLatin1String("NVIDIA"), Qt::CaseInsensitive)) {
-        command.words(QStringLiteral("-c:v h264_nvenc"));
+        command.words(option + QStringLiteral(" h264_nvenc"));
         qCDebug(lcCompressor) << "isHardware";
     } else {
-        command.words(QStringLiteral("-c:v h264"));
+        command.words(option + QStringLiteral(" h264"));
         qCDebug(lcCompressor) << "noHardware";
     }
 }
 
-void VideoArguments::appendStreamMapping(ToolCommand& command, const Nerova::ContainerInfo& info)
+void VideoArguments::appendAudio(ToolCommand& command, const StreamPlan& plan,
+                                 const Nerova::ContainerInfo& info, const OutputFormat& format)
 {
-    const int audioCount = info.audioStreams.size();
-    const auto& subtitles = info.subtitleStreams;
-    if (audioCount >= 2 && subtitles.isEmpty()) {
-        command.words(QStringLiteral("-map 0:v:0 -map 0:a"));
-    } else if (audioCount >= 2) {
-        command.words(QStringLiteral("-map 0:v:0 -map 0:a -map 0:s -c:s copy"));
-        // A bitmap subtitle cannot be copied into every container: keep video and audio only.
-        const bool hasBitmap = std::any_of(subtitles.cbegin(), subtitles.cend(),
-                                           [](const auto& subtitle) { return !subtitle->isTextSub; });
-        if (hasBitmap)
-            command.blankLast().words(QStringLiteral("-map 0:v:0 -map 0:a"));
-    } else if (subtitles.size() == 1 && subtitles.at(0)->isTextSub) {
-        command.words(QStringLiteral("-c:s copy"));
+    if (!format.audioEncoder.isEmpty())
+        command.words(QStringLiteral("-c:a ") + format.audioEncoder);
+    for (int i = 0; i < plan.audioIndexes.size(); ++i) {
+        for (const auto& audio : info.audioStreams) {
+            if (audio->index != plan.audioIndexes.at(i))
+                continue;
+            if (const int rate = fittingSampleRate(format, audio->sampleRate))
+                command.words(QStringLiteral("-ar:a:%1 %2").arg(i).arg(rate));
+        }
     }
+}
+
+void VideoArguments::appendStreamMapping(ToolCommand& command, const StreamPlan& plan)
+{
+    // Every stream is named by its index, so ffmpeg never picks one by its own defaults.
+    QVector<int> indexes;
+    if (plan.videoIndex >= 0)
+        indexes << plan.videoIndex;
+    indexes << plan.audioIndexes;
+    for (const StreamPlan::Subtitle& subtitle : plan.subtitles)
+        indexes << subtitle.index;
+    indexes << plan.attachmentIndexes;
+    QStringList maps;
+    for (const int index : indexes)
+        maps << QStringLiteral("-map 0:%1").arg(index);
+    if (!maps.isEmpty())
+        command.words(maps.join(QLatin1Char(' ')));
+    const bool allCopied = std::all_of(plan.subtitles.cbegin(), plan.subtitles.cend(),
+                                       [](const StreamPlan::Subtitle& s) { return s.encoder == "copy"; });
+    if (!plan.subtitles.isEmpty() && allCopied) {
+        command.words(QStringLiteral("-c:s copy"));
+    } else {
+        for (int i = 0; i < plan.subtitles.size(); ++i)
+            command.words(QStringLiteral("-c:s:%1 %2").arg(i).arg(plan.subtitles.at(i).encoder));
+    }
+    if (!plan.attachmentIndexes.isEmpty())
+        command.words(QStringLiteral("-c:t copy"));
+}
+
+void VideoArguments::appendCover(ToolCommand& command, const StreamPlan& plan, const VideoRequest& request)
+{
+    if (plan.coverIndex < 0)
+        return;
+    const OutputFormat& format = FormatTable::instance().forOutputPath(request.outputPath);
+    if (format.holdsAttachments) {
+        // Matroska keeps a cover as an attached picture file, named as players look for it.
+        if (request.coverFilePath.isEmpty())
+            return;
+        const QString attachment = QStringLiteral("-metadata:s:t:%1 ").arg(plan.attachmentIndexes.size());
+        command.words(QStringLiteral("-attach"))
+            .path(request.coverFilePath)
+            .words(attachment + (plan.coverIsPng ? QStringLiteral("mimetype=image/png")
+                                                 : QStringLiteral("mimetype=image/jpeg")))
+            .words(attachment + (plan.coverIsPng ? QStringLiteral("filename=cover.png")
+                                                 : QStringLiteral("filename=cover.jpg")));
+        return;
+    }
+    const int output = plan.videoIndex >= 0 ? 1 : 0;
+    command.words(QStringLiteral("-map 0:%1 -c:v:%2 %3 -disposition:v:%2 attached_pic")
+                      .arg(plan.coverIndex)
+                      .arg(output)
+                      .arg(plan.coverEncoder));
+}
+
+void VideoArguments::appendRateControl(ToolCommand& command, const VideoRequest& request,
+                                       const OutputFormat& format, Encoder encoder, qint64 bitRate)
+{
+    if (format.videoEncoder == kVp9) {
+        // libvpx's own defaults encode at a crawl: the good deadline at a middle speed, rows and tiles
+        // in parallel. Constant quality needs the target bit rate at zero.
+        command.words(QStringLiteral("-deadline good -cpu-used 4 -row-mt 1 -tile-columns 2"))
+            .words(QStringLiteral("-crf"))
+            .value(request.quality)
+            .words(QStringLiteral("-b:v 0"));
+        return;
+    }
+    command.words(QStringLiteral("-preset")).value(request.preset);
+    if (encoder == Encoder::Software) {
+        command.words(QStringLiteral("-crf")).value(request.quality);
+        return;
+    }
+    const float kbps = float(bitRate / 1000);
+    const QString rate = QStringLiteral("%1k").arg(double(request.quality.toFloat() * kbps));
+    command.words(QStringLiteral("-vb"))
+        .value(rate)
+        .words(QStringLiteral("-minrate ") + rate)
+        .words(QStringLiteral("-maxrate ") + rate)
+        .words(QStringLiteral("-bufsize ") + rate);
 }
 
 void VideoArguments::appendThreads(ToolCommand& command, const VideoRequest& request)

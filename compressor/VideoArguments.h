@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compressor/StreamPlan.h>
 #include <compressor/ToolCommand.h>
 
 #include <QSize>
@@ -19,15 +20,21 @@ struct VideoRequest
     QString quality;
     QString preset;
     QString scale;
+    // A cover picture written to a file beforehand, for containers that take it as an attachment.
+    QString coverFilePath;
     QString threads; // empty: a third of the processors, so that the host stays responsive
 };
 
 // Builds ffmpeg's command line for a video request from the probe of its source and the output
 // format's entry in the format table: a full software or hardware encode, or a 15-second preview.
+// Both take the same streams and write them the same way; only the length and the rate control differ.
 class NEROVA_EXPORT VideoArguments
 {
 public:
     enum class Encoder { Software, Hardware };
+
+    // The longest a preview runs, in seconds.
+    static constexpr int previewSeconds = 15;
 
     // bitRate: the source rate a hardware encode scales by the quality.
     static ToolCommand encode(const VideoRequest& request, const Nerova::ContainerInfo& info, Encoder encoder,
@@ -35,13 +42,19 @@ public:
     static ToolCommand preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
                                const QString& progressPath);
 
-    // The display size of the stream that is the video: the first, or the second one when the first is
-    // a cover picture.
-    static QSize referenceDisplaySize(const Nerova::ContainerInfo& info);
-
 private:
-    static void appendVideoEncoder(ToolCommand& command, const OutputFormat& format, Encoder encoder);
-    static void appendStreamMapping(ToolCommand& command, const Nerova::ContainerInfo& info);
+    enum class Length { Full, Preview };
+
+    static ToolCommand build(const VideoRequest& request, const Nerova::ContainerInfo& info, Encoder encoder,
+                             qint64 bitRate, const QString& progressPath, Length length);
+    static void appendVideoEncoder(ToolCommand& command, const QString& option, const OutputFormat& format,
+                                   Encoder encoder);
+    static void appendAudio(ToolCommand& command, const StreamPlan& plan, const Nerova::ContainerInfo& info,
+                            const OutputFormat& format);
+    static void appendStreamMapping(ToolCommand& command, const StreamPlan& plan);
+    static void appendCover(ToolCommand& command, const StreamPlan& plan, const VideoRequest& request);
+    static void appendRateControl(ToolCommand& command, const VideoRequest& request,
+                                  const OutputFormat& format, Encoder encoder, qint64 bitRate);
     static void appendThreads(ToolCommand& command, const VideoRequest& request);
     static void appendOutput(ToolCommand& command, const VideoRequest& request, const QString& progressPath);
 };

@@ -2,6 +2,7 @@
 
 #include <compressor/DirectOutputCompressTask.h>
 #include <compressor/VideoArguments.h>
+#include <compressor/VideoResultCheck.h>
 
 #include <QStringList>
 
@@ -14,8 +15,10 @@ struct ContainerInfo;
 }
 
 // Re-encodes a video with ffmpeg, or a 15-second preview of it, and reports progress from ffmpeg's
-// progress file. A file the user already had at the output is set aside for the run and comes back
-// unless the run succeeds.
+// progress file. ffmpeg's result is read back and counts only when it holds what the source has. A file
+// the user already had at the output is set aside for the run and comes back unless the run succeeds.
+// A full encode that comes out larger than a source in the same container delivers the source's bytes
+// and says so through the dynamic property "sourceKept", set before compressFinished.
 class NEROVA_EXPORT VideoCompressor : public DirectOutputCompressTask
 {
     Q_OBJECT
@@ -61,11 +64,18 @@ private:
     // Probes the source and builds the command; empty when the source cannot be opened.
     ToolCommand build(Build build);
     void stopProgressThread();
+    void removeCoverFile();
+    // Puts the source's bytes at the output when the result is larger and in the same container.
+    void keepSourceWhenSmaller(const QString& outputFormat);
 
     QString mPreset;
     QString mScale;
     qint64 mDuration = 0;
     QString mProgressPath;
+    // Matroska takes a cover as an attached file: the source's picture, written out for the run.
+    QString mCoverPath;
+    QString mSourceFormat;
+    VideoResultCheck mCheck;
     std::unique_ptr<ProgressThread> mProgressThread;
     bool mPreviewRun = false;
     bool mSucceeded = false;

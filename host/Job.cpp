@@ -100,8 +100,10 @@ void Job::onFinished(int code, QString text)
     mResult.hasCode = true;
     mResult.code = code;
     mResult.text = text;
-    if (code != 0)
+    // Dynamic properties, read by name: the host does not link the plug-in.
+    if (code != 0 && mTask)
         mResult.toolMessage = mTask->property("toolMessage").toString();
+    mResult.sourceKept = code == 0 && mTask && mTask->property("sourceKept").toBool();
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

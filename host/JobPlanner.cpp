@@ -38,12 +38,14 @@ bool JobPlanner::plan(QString* errorText)
         const QFileInfo info(input);
         if (info.isDir()) {
             mLeftOutFiles = 0;
+            mLeftOutSuffixes.clear();
             mLeftOutFolders = 0;
             scanFolder(info.absoluteFilePath(), input, mOutputRoot);
             if (mLeftOutFiles > 0)
-                mNotes << QStringLiteral("%1: %2 file(s) that are neither images nor videos left out")
+                mNotes << QStringLiteral("%1: %2 file(s) that are neither images nor videos left out (%3)")
                               .arg(input)
-                              .arg(mLeftOutFiles);
+                              .arg(mLeftOutFiles)
+                              .arg(mLeftOutSuffixes.join(QStringLiteral(", ")));
             if (mLeftOutFolders > 0)
                 mNotes << QStringLiteral("%1: %2 sub-folder(s) left out (use -r)")
                               .arg(input)
@@ -79,6 +81,10 @@ void JobPlanner::scanFolder(const QString& folder, const QString& displayFolder,
                     outputFolder + QLatin1Char('/') + outputNameFor(entry.fileName()));
         } else {
             ++mLeftOutFiles;
+            const QString suffix = entry.suffix().isEmpty() ? QStringLiteral("no suffix")
+                                                            : QLatin1Char('.') + entry.suffix().toLower();
+            if (!mLeftOutSuffixes.contains(suffix))
+                mLeftOutSuffixes << suffix;
         }
     }
 }

@@ -40,5 +40,6 @@ private:
     QHash<QString, QString> mOutputOwners;
     QString mOutputRoot;
     int mLeftOutFiles = 0;
+    QStringList mLeftOutSuffixes; // of the files left out, in the order first met
     int mLeftOutFolders = 0;
 };

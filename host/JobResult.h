@@ -17,6 +17,8 @@ struct JobResult
     QString toolMessage; // why the tool refused, in its own words (empty when it gave none)
     qint64 bytesIn = 0;
     qint64 bytesOut = 0;
+    // The task delivered the source's own bytes because its result came out larger.
+    bool sourceKept = false;
     double seconds = 0.0;
 
     static QString outcomeName(Outcome outcome);

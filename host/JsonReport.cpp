@@ -36,6 +36,8 @@ void JsonReport::fileFinished(const JobResult& result)
                        {QStringLiteral("seconds"), rounded(result.seconds)}};
     if (!result.toolMessage.isEmpty())
         object.insert(QStringLiteral("toolMessage"), result.toolMessage);
+    if (result.sourceKept)
+        object.insert(QStringLiteral("sourceKept"), true);
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 

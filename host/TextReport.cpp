@@ -14,6 +14,16 @@ QString codeText(const JobResult& result)
                                         : code + QStringLiteral(" (") + result.toolMessage + QLatin1Char(')');
 }
 
+// A conversion to another container may come out larger than its source: that is said as it is.
+QString sizeChange(const JobResult& result)
+{
+    if (result.bytesIn > 0 && result.bytesOut > result.bytesIn) {
+        const double growth = 100.0 * double(result.bytesOut - result.bytesIn) / double(result.bytesIn);
+        return QStringLiteral(", grew ") + QString::number(growth, 'f', 1) + QLatin1Char('%');
+    }
+    return QStringLiteral(", saved ") + SizeText::saving(result.bytesIn, result.bytesOut);
+}
+
 } // namespace
 
 TextReport::TextReport(bool severalFiles) : mOut(stdout), mSeveralFiles(severalFiles) {}
@@ -31,8 +41,8 @@ void TextReport::fileFinished(const JobResult& result)
         }
         mOut << codeText(result) << ": " << SizeText::bytes(result.bytesIn) << " -> ";
         if (result.outcome == JobResult::Outcome::Succeeded)
-            mOut << SizeText::bytes(result.bytesOut) << ", saved "
-                 << SizeText::saving(result.bytesIn, result.bytesOut);
+            mOut << SizeText::bytes(result.bytesOut) << sizeChange(result)
+                 << (result.sourceKept ? " (source kept: the result was larger)" : "");
         else
             mOut << "no output";
         break;

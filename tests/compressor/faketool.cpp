@@ -5,6 +5,7 @@
 //   exit:N      write a small result, exit with N      nooutput:N  write nothing, exit with N
 //   big         write a result larger than the input   empty       write an empty result, exit 0
 //   hang        never finish                           crash       abort
+//   copy        write a copy of the input, exit 0 (a video result that reads back as the source)
 // With $FAKE_TOOL_ARGV set it first writes the arguments it received to that file, each followed by
 // a NUL byte, so tests see exactly what reached the process (and $OMP_NUM_THREADS to that file + ".omp").
 #include <chrono>
@@ -95,6 +96,11 @@ int main(int argc, char* argv[])
         return std::atoi(quality.c_str() + 9);
     if (quality == "big") {
         writeBytes(outFile, fileSize(inFile) + 1);
+        return 0;
+    }
+    if (quality == "copy") {
+        std::ifstream in(inFile, std::ios::binary);
+        std::ofstream(outFile, std::ios::binary) << in.rdbuf();
         return 0;
     }
     if (quality == "empty") {

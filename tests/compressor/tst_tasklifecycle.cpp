@@ -170,7 +170,9 @@ void TestTaskLifecycle::lifecycle()
                           scenario == Scenario::AbortAfterFinish || scenario == Scenario::DropInSlot;
     const bool hangs = !delivers && scenario != Scenario::ToolCrashes && scenario != Scenario::ToolMissing &&
                        scenario != Scenario::ToolUnstartable;
-    qputenv("FAKE_TOOL_BEHAVIOUR", scenario == Scenario::ToolCrashes ? "crash" : hangs ? "hang" : "exit:0");
+    // A video run counts only when its result reads back as a video: the fake hands back the source.
+    const char* finishes = video ? "copy" : "exit:0";
+    qputenv("FAKE_TOOL_BEHAVIOUR", scenario == Scenario::ToolCrashes ? "crash" : hangs ? "hang" : finishes);
     if (scenario == Scenario::ToolMissing)
         QVERIFY(QFile::remove(toolPath(suffix)));
     if (scenario == Scenario::ToolUnstartable)

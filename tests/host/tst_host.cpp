@@ -85,6 +85,8 @@ private slots:
     void convertsImagesWithTo();
     void parallelJobsGiveTheSameBytes();
     void jsonReportsEveryFile();
+    void videoThatWouldGrow_data();
+    void videoThatWouldGrow();
     void interruptLeavesNothingBehind_data();
     void interruptLeavesNothingBehind();
     void keepsDates();
@@ -192,7 +194,7 @@ void TestHost::keepsTheTreeWithRecursion()
     outcome = host({"-r", in.path(), "-o", work.filePath("tree")});
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(filesUnder(work.filePath("tree")), (QStringList{"a.png", "x/b.jpg", "x/y/c.webp"}));
-    QVERIFY2(outcome.err.contains("1 file(s) that are neither images nor videos left out"),
+    QVERIFY2(outcome.err.contains("1 file(s) that are neither images nor videos left out (.txt)"),
              qPrintable(outcome.err));
     QCOMPARE(frameSize(work.filePath("tree/x/y/c.webp")), QString("320x240"));
 
@@ -320,6 +322,41 @@ void TestHost::jsonReportsEveryFile()
              good.value("bytesOut").toVariant().toLongLong());
     QCOMPARE(summary.value("interrupted").toBool(true), false);
     QCOMPARE(summary.value("exitStatus").toInt(), 1);
+}
+
+void TestHost::videoThatWouldGrow_data()
+{
+    QTest::addColumn<QString>("outputName");
+    QTest::addColumn<bool>("sourceKept");
+    QTest::newRow("same container") << "out.mp4" << true;
+    QTest::newRow("another container") << "out.mkv" << false;
+}
+
+void TestHost::videoThatWouldGrow()
+{
+    QFETCH(QString, outputName);
+    QFETCH(bool, sourceKept);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = work.filePath("tight.mp4");
+    QVERIFY(run(ffmpeg(), {"-v", "error", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=1",
+                           "-c:v", "libx264", "-preset", "veryslow", "-crf", "45", source}));
+    const QString output = work.filePath(outputName);
+    const QStringList request{"--quality", "0", "--preset", "ultrafast", source, output};
+
+    Outcome outcome = host(QStringList{"--json"} + request);
+    QCOMPARE(outcome.exitCode, 0);
+    bool allParsed = false;
+    const QJsonObject file = jsonLines(outcome.out, &allParsed).value(0);
+    QVERIFY2(allParsed, qPrintable(outcome.out));
+    QCOMPARE(file.value("sourceKept").toBool(), sourceKept);
+    QCOMPARE(file.contains("sourceKept"), sourceKept);
+    QCOMPARE(readAll(output) == readAll(source), sourceKept);
+
+    outcome = host(QStringList{"--overwrite"} + request);
+    QCOMPARE(outcome.exitCode, 0);
+    QVERIFY2(outcome.out.contains(sourceKept ? "(source kept: the result was larger)" : ", grew "),
+             qPrintable(outcome.out));
 }
 
 void TestHost::interruptLeavesNothingBehind_data()
