@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
+#include <webp/encode.h>
+
 namespace {
 
 constexpr int kExitFailed = 1;
@@ -58,6 +61,12 @@ bool parse(const std::vector<std::string>& args, Command& command)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "-version") {
+        std::printf("cImage %s (libpng %s, libwebp %d.%d.%d)\n", NEROVA_VERSION, PNG_LIBPNG_VER_STRING,
+                    WebPGetEncoderVersion() >> 16, (WebPGetEncoderVersion() >> 8) & 0xff,
+                    WebPGetEncoderVersion() & 0xff);
+        return 0;
+    }
     Command command;
     if (!parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), command)) {
         std::fprintf(stderr, "cImage: usage: cImage -prepare png|webp -outdir DIR IN | "
