@@ -95,6 +95,7 @@ private slots:
     void inPlaceKeepsTheSourceOnFailure();
     void exitStatus_data();
     void exitStatus();
+    void dryRunTouchesNothing();
 
 private:
     struct Outcome
@@ -515,6 +516,34 @@ void TestHost::exitStatus()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QCOMPARE(host(arguments).exitCode, exitCode);
+}
+
+void TestHost::dryRunTouchesNothing()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    QVERIFY(QDir().mkpath(work.filePath("in")) && QDir().mkpath(work.filePath("out")));
+    QVERIFY(makeImage(work.filePath("in/a.png")));
+    QVERIFY(makeImage(work.filePath("in/b.jpg")));
+    QVERIFY(writeAll(work.filePath("out/b.webp"), "the user's own file"));
+    const auto tree = [&] {
+        QStringList entries;
+        QDirIterator it(work.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            entries << it.next() + ":" + QString::number(QFileInfo(it.filePath()).size());
+        entries.sort();
+        return entries;
+    };
+    const QStringList before = tree();
+
+    const Outcome outcome =
+        host({"--dry-run", work.filePath("in"), "-o", work.filePath("out"), "--to", "webp"});
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(tree(), before);
+    QVERIFY2(outcome.out.contains(QRegularExpression("a\\.png -> .*/out/a\\.webp: WebP .*quality 75")),
+             qPrintable(outcome.out));
+    QVERIFY2(outcome.out.contains("b.webp: would be skipped: the output exists"), qPrintable(outcome.out));
 }
 
 QTEST_GUILESS_MAIN(TestHost)
