@@ -12,7 +12,8 @@ public:
     void transform(float* block) const;
 
 private:
-    float basis_[8][8]; // basis_[u][x]: weight of sample x in frequency u
+    float basis_[8][8];  // basis_[u][x]: weight of sample x in frequency u
+    float basisT_[8][8]; // the same transposed, for the pass that runs along rows
 };
 
 } // namespace cjpeg

@@ -1,5 +1,6 @@
 #include "Trellis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -25,10 +26,15 @@ inline std::int16_t roundLevel(float scaled)
 
 int magnitudeBits(int value)
 {
+    const auto v = static_cast<unsigned>(std::abs(value));
+#if defined(__GNUC__)
+    return v ? 32 - __builtin_clz(v) : 0;
+#else
     int bits = 0;
-    for (unsigned v = static_cast<unsigned>(std::abs(value)); v; v >>= 1)
+    for (unsigned rest = v; rest; rest >>= 1)
         ++bits;
     return bits;
+#endif
 }
 } // namespace
 
@@ -168,8 +174,7 @@ void trellisQuantise(const float* coef, const std::uint16_t* step, float lambda,
         }
     }
 
-    for (int k = 1; k < 64; ++k)
-        out[kZigzag[k]] = 0;
+    std::fill(out + 1, out + 64, std::int16_t{0}); // natural order also has DC first
     int run = 0;
     // Walk back the chosen path, then record its symbols front to back for the rate model.
     int path[64];
