@@ -253,5 +253,6 @@ q75 = {e: [r for r in rows if r[0] == e and r[2] == 75] for e in encoders}
 if all(q75.values()):
     print("\nat quality 75: " + ", ".join("%s %d bytes, butteraugli %.3f" % (names[e], sum(r[3] for r in q75[e]),
           sum(r[6] for r in q75[e]) / len(q75[e])) for e in encoders))
-print("\nper-image results: %s" % os.path.join(out, "results.tsv"), file=sys.stderr)
+if os.environ.get("BENCH_OUT"):
+    print("\nper-image results: %s" % os.path.join(out, "results.tsv"), file=sys.stderr)
 PYTHON
