@@ -9,9 +9,9 @@ namespace {
 // frequency, as a power of the radial frequency. The eye's contrast sensitivity falls off smoothly
 // and about equally along both axes; the classic tables' uneven steps (e.g. 10 next to 16 and 24)
 // follow no such curve and spend bits where they are not seen.
-constexpr double kBaseStep = 14.0;
-constexpr double kSlope = 4.5;
-constexpr double kPower = 1.75;
+constexpr double kBaseStep = 13.0;
+constexpr double kSlope = 6.0;
+constexpr double kPower = 1.5;
 } // namespace
 
 void setQuantTables(jpeg_compress_struct& cinfo, int quality)
