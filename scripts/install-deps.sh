@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs to build, test and run, skipping those already there.
-# With the argument "fuzz" it also installs what the libFuzzer build needs.
+# With the argument "fuzz" it also installs what the libFuzzer build needs, with "bench" what the
+# benchmarks need (libjpeg-turbo's command-line tools and node/npm for bench/jpeg_quality.sh).
 set -euo pipefail
 
 packages=(
@@ -8,14 +9,20 @@ packages=(
     time bc python3
     qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
     libavformat-dev libavcodec-dev libavutil-dev ffmpeg
-    pngquant
+    pngquant butteraugli
     webp libjpeg-turbo-progs
     libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev zlib1g-dev
 )
 
-if [ "${1:-}" = fuzz ]; then
-    packages+=(clang libclang-rt-14-dev)
-fi
+case "${1:-}" in
+fuzz) packages+=(clang libclang-rt-14-dev) ;;
+bench)
+    packages+=(libjpeg-turbo-progs)
+    # A node from elsewhere (e.g. NodeSource) carries its own npm, which Debian's npm would conflict with.
+    command -v node >/dev/null || packages+=(nodejs)
+    command -v npm >/dev/null || packages+=(npm)
+    ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,8 @@
-// Black-box tests of cJpeg: runs the real program on files made by ffmpeg or shipped photos and
-// examines the JPEG it writes.
+// Tests of cJpeg: runs the real program on files made by ffmpeg, made here or shipped photos and
+// examines the JPEG it writes; checks its quantiser against plain rounding.
 
 #include "MediaFixtures.h"
+#include "Trellis.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,10 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
 #include <sys/resource.h>
 
 namespace {
@@ -50,7 +55,7 @@ Run run(const QString& program, const QStringList& args)
     return result;
 }
 
-Run cjpeg(const QStringList& args)
+Run runCJpeg(const QStringList& args)
 {
     return run(QStringLiteral(CJPEG_PATH), args);
 }
@@ -109,25 +114,86 @@ using MediaFixtures::pngChunk;
 using MediaFixtures::readAll;
 using MediaFixtures::writeAll;
 
-using MediaFixtures::exifPayloadOrientation;
-using MediaFixtures::jpegApp1;
-using MediaFixtures::jpegIccProfile;
-using MediaFixtures::JpegSegment;
-using MediaFixtures::jpegSegmentsOf;
-
-bool hasMarker(const QVector<JpegSegment>& segments, int marker)
+// One JPEG marker segment: its marker byte and the data after the length field.
+struct Segment
 {
-    return std::any_of(segments.begin(), segments.end(),
-                       [&](const JpegSegment& s) { return s.marker == marker; });
+    int marker;
+    QByteArray payload;
+};
+
+// The marker segments of a JPEG up to and including the first SOS.
+QVector<Segment> jpegSegments(const QByteArray& jpeg)
+{
+    QVector<Segment> segments;
+    if (!jpeg.startsWith("\xFF\xD8"))
+        return segments;
+    int pos = 2;
+    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
+        const int marker = uchar(jpeg[pos + 1]);
+        const int length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
+        if (length < 2 || pos + 2 + length > jpeg.size())
+            break;
+        segments.append({marker, jpeg.mid(pos + 4, length - 2)});
+        if (marker == 0xDA)
+            break;
+        pos += 2 + length;
+    }
+    return segments;
 }
 
-QSize frameSize(const QVector<JpegSegment>& segments)
+bool hasMarker(const QVector<Segment>& segments, int marker)
 {
-    for (const JpegSegment& s : segments)
+    return std::any_of(segments.begin(), segments.end(),
+                       [&](const Segment& s) { return s.marker == marker; });
+}
+
+QSize frameSize(const QVector<Segment>& segments)
+{
+    for (const Segment& s : segments)
         if ((s.marker == 0xC0 || s.marker == 0xC2) && s.payload.size() >= 5)
             return QSize((uchar(s.payload[3]) << 8) | uchar(s.payload[4]),
                          (uchar(s.payload[1]) << 8) | uchar(s.payload[2]));
     return QSize();
+}
+
+QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix)
+{
+    for (const Segment& s : segments)
+        if (s.marker == 0xE1 && s.payload.startsWith(prefix))
+            return s.payload;
+    return QByteArray();
+}
+
+QByteArray iccProfile(const QVector<Segment>& segments)
+{
+    QMap<int, QByteArray> chunks;
+    for (const Segment& s : segments)
+        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
+            s.payload.size() > 14)
+            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
+    QByteArray profile;
+    for (const QByteArray& chunk : chunks)
+        profile += chunk;
+    return profile;
+}
+
+// The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
+int exifOrientation(const QByteArray& exif)
+{
+    const QByteArray tiff = exif.mid(6);
+    const bool little = tiff.startsWith("II");
+    auto u16 = [&](int at) {
+        if (at < 0 || at + 2 > tiff.size())
+            return -1;
+        return little ? uchar(tiff[at]) | uchar(tiff[at + 1]) << 8
+                      : uchar(tiff[at]) << 8 | uchar(tiff[at + 1]);
+    };
+    const int ifd = u16(little ? 4 : 6); // offsets are small in these files
+    const int count = u16(ifd);
+    for (int i = 0; i < count; ++i)
+        if (u16(ifd + 2 + 12 * i) == 0x0112)
+            return u16(ifd + 2 + 12 * i + 8);
+    return -1;
 }
 
 // A small progressive JPEG whose frame header is rewritten to claim side x side pixels; libjpeg would
@@ -139,9 +205,113 @@ QByteArray hugeProgressiveJpeg(quint16 side)
     if (!makeImage(path, {"-pix_fmt", "yuvj420p"}))
         return {};
     const QString progressive = dir.filePath(QStringLiteral("progressive.jpg"));
-    if (cjpeg({"-outfile", progressive, "-progressive", path}).exitCode != 0)
+    if (runCJpeg({"-outfile", progressive, "-progressive", path}).exitCode != 0)
         return {};
     return MediaFixtures::withJpegFrameSize(readAll(progressive), side, side);
+}
+
+// kodim03.png at quality 75: bytes and butteraugli distance (libjpeg-turbo: 44,518 bytes, distance 3.16).
+constexpr double kReferenceBytes = 38893;
+constexpr double kReferenceDistance = 3.02;
+
+// A PPM (3 channels) or PGM (1) of gentle gradients, different per channel so chroma varies too, under
+// a sharp-edged brighter square (an edge in luma only, which chroma subsampling does not blur).
+QByteArray pnm(int width, int height, int channels)
+{
+    QByteArray data = QByteArray(channels == 3 ? "P6\n" : "P5\n") + QByteArray::number(width) + ' ' +
+                      QByteArray::number(height) + "\n255\n";
+    const int header = data.size();
+    data.resize(header + width * height * channels);
+    auto* p = reinterpret_cast<uchar*>(data.data()) + header;
+    const auto triangle = [](int at) {
+        return std::abs(at % 400 - 200) / 2;
+    }; // 0..100, half a level a pixel
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool square = x > width / 4 && x < width / 2 && y > height / 4 && y < height / 2;
+            const int tx = triangle(x), ty = triangle(y);
+            const int values[3] = {tx + ty / 2, tx / 2 + ty, (tx + ty) * 3 / 4};
+            for (int c = 0; c < channels; ++c)
+                *p++ = uchar(30 + values[c] + (square ? 70 : 0));
+        }
+    }
+    return data;
+}
+
+// What libjpeg-turbo's decoder makes of a JPEG.
+struct Decoded
+{
+    QSize size;
+    int components = 0;
+    bool progressive = false;
+    bool chromaSubsampled = false;
+    QByteArray samples; // rows of width * components
+};
+
+struct DecoderErrors
+{
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+// Decodes with libjpeg-turbo; false on an error or a corrupt-data warning.
+bool decodeWithLibjpeg(const QByteArray& jpeg, Decoded& out)
+{
+    jpeg_decompress_struct cinfo;
+    DecoderErrors errors;
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = [](j_common_ptr c) {
+        std::longjmp(reinterpret_cast<DecoderErrors*>(c->err)->jump, 1);
+    };
+    errors.pub.emit_message = [](j_common_ptr c, int level) {
+        if (level < 0)
+            std::longjmp(reinterpret_cast<DecoderErrors*>(c->err)->jump, 1);
+    };
+    jpeg_create_decompress(&cinfo);
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.constData()), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    out.progressive = jpeg_has_multiple_scans(&cinfo);
+    out.components = cinfo.num_components;
+    out.chromaSubsampled = cinfo.num_components == 3 && cinfo.comp_info[0].h_samp_factor == 2 &&
+                           cinfo.comp_info[0].v_samp_factor == 2;
+    jpeg_start_decompress(&cinfo);
+    out.size = QSize(int(cinfo.output_width), int(cinfo.output_height));
+    const int stride = int(cinfo.output_width) * cinfo.output_components;
+    out.samples.resize(stride * int(cinfo.output_height));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(out.samples.data()) + cinfo.output_scanline * stride;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+double psnr(const QByteArray& a, const QByteArray& b)
+{
+    double sum = 0;
+    for (int i = 0; i < a.size(); ++i)
+        sum += double(uchar(a[i]) - uchar(b[i])) * (uchar(a[i]) - uchar(b[i]));
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
+// The standard luminance AC Huffman table, as libjpeg sets it up, for the rate model.
+cjpeg::RateModel standardRateModel()
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    cjpeg::RateModel model(cinfo.ac_huff_tbl_ptrs[0]->bits, cinfo.ac_huff_tbl_ptrs[0]->huffval);
+    jpeg_destroy_compress(&cinfo);
+    return model;
 }
 
 QString realImage(const QString& fileName)
@@ -213,7 +383,7 @@ private slots:
         const QString source = dir.filePath(file);
         QVERIFY(writeAll(source, file.endsWith(".png") ? hugePng(30000, 30000) : hugeProgressiveJpeg(30000)));
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
-        const Run r = cjpeg({"-outfile", output, source});
+        const Run r = runCJpeg({"-outfile", output, source});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.stdErr.contains(QStringLiteral("too large (30000x30000)")), qPrintable(r.stdErr));
         QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
@@ -262,9 +432,9 @@ private slots:
         const QString source = dir.filePath(file), output = dir.filePath(QStringLiteral("out.jpeg"));
         QVERIFY(makeImage(source, options));
 
-        const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
         const double similarity = ssim(source, output);
         QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
         // SSIM barely notices swapped channels or a colour cast; the mean error does.
@@ -298,7 +468,7 @@ private slots:
         const QString source = dir.filePath(file), output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(source, options, kHalfTransparent + filter));
 
-        const Run r = cjpeg({"-outfile", output, "-quality", "95", source});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "95", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
         const QByteArray rgb = decodeRgb(output);
         const int width = 64, height = 48;
@@ -340,7 +510,7 @@ private slots:
             flipped += data.mid(offset + row * stride, stride);
         QVERIFY(writeAll(topDown, flipped));
 
-        const Run r = cjpeg({"-outfile", output, "-quality", "90", topDown});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "90", topDown});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
         QVERIFY(colourError(bottomUp, output) < 8.0);
     }
@@ -353,16 +523,16 @@ private slots:
                       gray = dir.filePath(QStringLiteral("gray.jpg"));
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
-        QCOMPARE(cjpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
-        const auto graySegments = jpegSegmentsOf(readAll(gray));
+        QCOMPARE(runCJpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
+        const auto graySegments = jpegSegments(readAll(gray));
         QVERIFY(hasMarker(graySegments, 0xC2));
-        const JpegSegment sof = *std::find_if(graySegments.begin(), graySegments.end(),
-                                              [](const JpegSegment& s) { return s.marker == 0xC2; });
+        const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
+                                          [](const Segment& s) { return s.marker == 0xC2; });
         QCOMPARE(int(sof.payload[5]), 1); // one component: written as grayscale
 
-        const Run r = cjpeg({"-outfile", output, "-quality", "95", gray});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "95", gray});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
         QVERIFY(ssim(png, output) > 0.9);
     }
 
@@ -385,20 +555,20 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
-        const Run r = cjpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
 
-        const auto in = jpegSegmentsOf(readAll(photo(file)));
-        const auto out = jpegSegmentsOf(readAll(output));
+        const auto in = jpegSegments(readAll(photo(file)));
+        const auto out = jpegSegments(readAll(output));
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
-        QCOMPARE(exifPayloadOrientation(jpegApp1(out, exifHeader)), orientation);
-        QCOMPARE(jpegApp1(out, exifHeader), jpegApp1(in, exifHeader));
+        QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
+        QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
         // Pixels stay as stored; viewers rotate by the tag.
         QCOMPARE(frameSize(out), frameSize(in));
-        QCOMPARE(jpegIccProfile(out).isEmpty(), !hasIcc);
-        QCOMPARE(jpegIccProfile(out), jpegIccProfile(in));
-        QCOMPARE(jpegApp1(out, xmpHeader).isEmpty(), !hasXmp);
-        QCOMPARE(jpegApp1(out, xmpHeader), jpegApp1(in, xmpHeader));
+        QCOMPARE(iccProfile(out).isEmpty(), !hasIcc);
+        QCOMPARE(iccProfile(out), iccProfile(in));
+        QCOMPARE(app1(out, xmpHeader).isEmpty(), !hasXmp);
+        QCOMPARE(app1(out, xmpHeader), app1(in, xmpHeader));
         QVERIFY(ssim(photo(file), output) > 0.9);
     }
 
@@ -410,19 +580,19 @@ private slots:
         const QString png = dir.filePath(QStringLiteral("in.png")),
                       output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
-        const auto photoSegments = jpegSegmentsOf(readAll(photo(QStringLiteral("landscape_6.jpg"))));
-        const QByteArray exif = jpegApp1(photoSegments, QByteArray("Exif\0\0", 6));
+        const auto photoSegments = jpegSegments(readAll(photo(QStringLiteral("landscape_6.jpg"))));
+        const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
         QByteArray data = readAll(png);
         QVERIFY(data.size() > 33);
         data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
         QVERIFY(writeAll(png, data));
 
-        const Run r = cjpeg({"-outfile", output, png});
+        const Run r = runCJpeg({"-outfile", output, png});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto out = jpegSegmentsOf(readAll(output));
-        QVERIFY(!jpegIccProfile(out).isEmpty());
-        QCOMPARE(jpegIccProfile(out), jpegIccProfile(photoSegments));
-        QCOMPARE(jpegApp1(out, QByteArray("Exif\0\0", 6)), exif);
+        const auto out = jpegSegments(readAll(output));
+        QVERIFY(!iccProfile(out).isEmpty());
+        QCOMPARE(iccProfile(out), iccProfile(photoSegments));
+        QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
     }
 
     void refusesUnreadableInput_data()
@@ -472,7 +642,7 @@ private slots:
             QVERIFY(writeAll(source, data));
 
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
-        const Run r = cjpeg({"-outfile", output, "-quality", "90", "-baseline", source});
+        const Run r = runCJpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(!r.stdErr.trimmed().isEmpty());
         QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
@@ -485,7 +655,7 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const Run r = cjpeg(
+        const Run r = runCJpeg(
             {"-outfile", dir.filePath(QStringLiteral("no/such/dir/out.jpg")), photo("landscape_6.jpg")});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.stdErr.contains(QStringLiteral("out.jpg")));
@@ -527,7 +697,7 @@ private slots:
         auto encode = [&](const QStringList& qualityArgs) {
             const QString output = dir.filePath(QStringLiteral("out.jpg"));
             QFile::remove(output);
-            const Run r = cjpeg(QStringList{"-outfile", output} + qualityArgs + QStringList{source});
+            const Run r = runCJpeg(QStringList{"-outfile", output} + qualityArgs + QStringList{source});
             return r.exitCode == 0 ? readAll(output) : QByteArray();
         };
         const QByteArray q75 = encode({"-quality", "75", "-baseline"});
@@ -541,21 +711,153 @@ private slots:
         QCOMPARE(encode({"-quality", "250"}), encode({"-quality", "100"}));
     }
 
-    void writesBaselineUnlessProgressive()
+    void writesProgressiveUnlessSequential_data()
     {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("frameMarker");
+        QTest::newRow("default") << QStringList{"-optimize"} << 0xC2;
+        QTest::newRow("-baseline") << QStringList{"-baseline", "-quality", "5"} << 0xC2;
+        QTest::newRow("-progressive") << QStringList{"-progressive", "-quality", "80"} << 0xC2;
+        QTest::newRow("-sequential") << QStringList{"-baseline", "-sequential", "-quality", "5"} << 0xC0;
+    }
+
+    void writesProgressiveUnlessSequential()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, frameMarker);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString source = photo(QStringLiteral("DSCN0010.jpg"));
-        const QString baseline = dir.filePath(QStringLiteral("b.jpg")),
-                      progressive = dir.filePath(QStringLiteral("p.jpg"));
-        QCOMPARE(cjpeg({"-outfile", baseline, "-optimize", source}).exitCode, 0);
-        QCOMPARE(cjpeg({"-progressive", "-outfile", progressive, "-quality", "80", source}).exitCode, 0);
-        const auto b = jpegSegmentsOf(readAll(baseline));
-        const auto p = jpegSegmentsOf(readAll(progressive));
-        QVERIFY(hasMarker(b, 0xC0));
-        QVERIFY(!hasMarker(b, 0xC2));
-        QVERIFY(hasMarker(p, 0xC2));
-        QVERIFY(!hasMarker(p, 0xC0));
+        const QString output = dir.filePath(QStringLiteral("out.jpg"));
+        QCOMPARE(
+            runCJpeg(QStringList{"-outfile", output} + options + QStringList{photo("DSCN0010.jpg")}).exitCode,
+            0);
+        const auto segments = jpegSegments(readAll(output));
+        QVERIFY(hasMarker(segments, frameMarker));
+        QVERIFY(!hasMarker(segments, frameMarker == 0xC0 ? 0xC2 : 0xC0));
+        // Quantisation tables stay 8-bit (what "baseline" promises) even at the lowest qualities.
+        for (const Segment& s : segments)
+            if (s.marker == 0xDB)
+                for (int at = 0; at < s.payload.size(); at += 65)
+                    QCOMPARE(uchar(s.payload[at]) >> 4, 0);
+    }
+
+    void roundTripsThroughLibjpeg_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("progressive");
+        QTest::addColumn<bool>("subsampled");
+        const QStringList progressive{"-quality", "90", "-baseline"},
+            sequential{"-quality", "90", "-sequential"};
+        QTest::newRow("rgb progressive 4:2:0") << QSize(161, 121) << 3 << progressive << true << true;
+        QTest::newRow("rgb sequential 4:2:0") << QSize(161, 121) << 3 << sequential << false << true;
+        QTest::newRow("rgb progressive 4:4:4")
+            << QSize(161, 121) << 3 << QStringList{"-quality", "97"} << true << false;
+        QTest::newRow("rgb sequential 4:4:4")
+            << QSize(161, 121) << 3 << QStringList{"-quality", "97", "-sequential"} << false << false;
+        QTest::newRow("gray progressive") << QSize(161, 121) << 1 << progressive << true << false;
+        QTest::newRow("gray sequential") << QSize(161, 121) << 1 << sequential << false << false;
+        QTest::newRow("rgb one partial block") << QSize(17, 9) << 3 << progressive << true << true;
+        QTest::newRow("rgb 1x1") << QSize(1, 1) << 3 << progressive << true << true;
+        QTest::newRow("gray 1x1") << QSize(1, 1) << 1 << sequential << false << false;
+        QTest::newRow("rgb 65500 wide") << QSize(65500, 3) << 3 << progressive << true << true;
+        QTest::newRow("gray 65500 wide") << QSize(65500, 3) << 1 << sequential << false << false;
+    }
+
+    void roundTripsThroughLibjpeg()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, channels);
+        QFETCH(QStringList, options);
+        QFETCH(bool, progressive);
+        QFETCH(bool, subsampled);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(QStringLiteral("in.pnm")),
+                      output = dir.filePath(QStringLiteral("out.jpg"));
+        const QByteArray image = pnm(size.width(), size.height(), channels);
+        QVERIFY(writeAll(source, image));
+        const Run r = runCJpeg(QStringList{"-outfile", output} + options + QStringList{source});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+
+        Decoded decoded;
+        QVERIFY(decodeWithLibjpeg(readAll(output), decoded));
+        QCOMPARE(decoded.size, size);
+        QCOMPARE(decoded.components, channels);
+        QCOMPARE(decoded.progressive, progressive);
+        QCOMPARE(decoded.chromaSubsampled, subsampled);
+        const double quality = psnr(image.right(decoded.samples.size()), decoded.samples);
+        QVERIFY2(quality > 30.0, qPrintable(QString("PSNR %1 dB").arg(quality)));
+    }
+
+    // A fixed photo at the default quality: fewer bytes or a worse distance than this band is a change to
+    // look at, whichever way it goes.
+    void keepsSizeAndQualityOfAReferencePhoto()
+    {
+        const QString butteraugli = QStandardPaths::findExecutable(QStringLiteral("butteraugli"));
+        if (butteraugli.isEmpty())
+            QSKIP("butteraugli is not installed (scripts/install-deps.sh installs it)");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = photo(QStringLiteral("kodim03.png")),
+                      output = dir.filePath(QStringLiteral("out.jpg"));
+        const Run r = runCJpeg({"-outfile", output, "-quality", "75", "-baseline", source});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const qint64 bytes = QFileInfo(output).size();
+        QVERIFY2(bytes > kReferenceBytes * 0.95 && bytes < kReferenceBytes * 1.05,
+                 qPrintable(QString::number(bytes)));
+        QByteArray text;
+        QVERIFY(MediaFixtures::run(butteraugli, {source, output}, &text));
+        const double distance = text.trimmed().split('\n').last().toDouble();
+        QVERIFY2(distance > kReferenceDistance * 0.85 && distance < kReferenceDistance * 1.1,
+                 qPrintable(QString::number(distance)));
+    }
+
+    void quantiserBeatsRounding_data()
+    {
+        QTest::addColumn<float>("lambda");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<double>("amplitude");
+        QTest::newRow("fine steps, cheap bits") << 0.05f << 2 << 200.0;
+        QTest::newRow("medium steps") << 0.3f << 10 << 300.0;
+        QTest::newRow("coarse steps, dear bits") << 2.0f << 40 << 500.0;
+        QTest::newRow("no price on bits") << 0.0f << 10 << 300.0;
+    }
+
+    void quantiserBeatsRounding()
+    {
+        QFETCH(float, lambda);
+        QFETCH(int, step);
+        QFETCH(double, amplitude);
+        cjpeg::RateModel rate = standardRateModel();
+        std::uint16_t steps[64];
+        for (int i = 0; i < 64; ++i)
+            steps[i] = std::uint16_t(step + step * (i % 8 + i / 8) / 4); // coarser towards high frequencies
+        QRandomGenerator random(7);
+        double trellisTotal = 0, roundedTotal = 0;
+        for (int block = 0; block < 2000; ++block) {
+            float coef[64];
+            for (int i = 0; i < 64; ++i)
+                coef[i] = float((random.generateDouble() * 2 - 1) * amplitude / (1 + i % 8 + i / 8));
+            std::int16_t trellis[64], rounded[64];
+            cjpeg::roundQuantise(coef, steps, rounded);
+            const float roundedCost = cjpeg::rdCost(coef, steps, lambda, rate, rounded);
+            cjpeg::trellisQuantise(coef, steps, lambda, rate, trellis);
+            const float trellisCost = cjpeg::rdCost(coef, steps, lambda, rate, trellis);
+            QVERIFY2(trellisCost <= roundedCost * 1.0001f + 1e-4f,
+                     qPrintable(QString("block %1: %2 > %3").arg(block).arg(trellisCost).arg(roundedCost)));
+            QCOMPARE(trellis[0], rounded[0]); // DC is rounded as is
+            if (lambda == 0.0f)
+                QVERIFY(std::equal(trellis, trellis + 64, rounded));
+            trellisTotal += trellisCost;
+            roundedTotal += roundedCost;
+            if (block % 100 == 99)
+                rate.refresh(); // the costs follow the symbols the trellis chose
+        }
+        if (lambda > 0.0f)
+            QVERIFY2(trellisTotal < roundedTotal,
+                     qPrintable(QString("%1 vs %2").arg(trellisTotal).arg(roundedTotal)));
     }
 
     void optimisesHuffmanTables()
@@ -563,12 +865,12 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
-        QCOMPARE(cjpeg({"-outfile", output, photo(QStringLiteral("landscape_6.jpg"))}).exitCode, 0);
+        QCOMPARE(runCJpeg({"-outfile", output, photo(QStringLiteral("landscape_6.jpg"))}).exitCode, 0);
         // Code-length counts of the stock luminance DC table that an unoptimised encoder writes.
         const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
                                      17);
         int tables = 0;
-        for (const JpegSegment& s : jpegSegmentsOf(readAll(output))) {
+        for (const Segment& s : jpegSegments(readAll(output))) {
             if (s.marker != 0xC4)
                 continue;
             ++tables;
@@ -602,8 +904,8 @@ private slots:
             QVERIFY(writeAll(damaged, damageJpeg(readAll(clean), damage)));
         }
         const QString expected = dir.filePath("expected.jpg"), output = dir.filePath("out.jpg");
-        QCOMPARE(cjpeg({"-outfile", expected, clean}).exitCode, 0);
-        const Run r = cjpeg({"-outfile", output, damaged});
+        QCOMPARE(runCJpeg({"-outfile", expected, clean}).exitCode, 0);
+        const Run r = runCJpeg({"-outfile", output, damaged});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
         QVERIFY(ssim(expected, output) > 0.999);
     }
@@ -621,7 +923,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
-        const Run r = cjpeg({"-outfile", output, realImage(file)});
+        const Run r = runCJpeg({"-outfile", output, realImage(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
         const QByteArray rgb = decodeRgb(output);
         QVERIFY(!rgb.isEmpty());
@@ -664,7 +966,7 @@ private slots:
             data[sof + patchAt] = char(patchValue);
             QVERIFY(writeAll(input, data));
         }
-        const Run r = cjpeg({"-outfile", dir.filePath(QStringLiteral("out.jpg")), input});
+        const Run r = runCJpeg({"-outfile", dir.filePath(QStringLiteral("out.jpg")), input});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.stdErr.contains(reason), qPrintable(r.stdErr));
         QCOMPARE(r.stdErr.trimmed().count('\n'), 0);
@@ -679,12 +981,12 @@ private slots:
         const QByteArray comment("Taken on the Chain Bridge");
         data.insert(2, QByteArray("\xFF\xFE\x00", 3) + char(comment.size() + 2) + comment);
         QVERIFY(writeAll(input, data));
-        const Run r = cjpeg({"-outfile", output, input});
+        const Run r = runCJpeg({"-outfile", output, input});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto in = jpegSegmentsOf(data), out = jpegSegmentsOf(readAll(output));
-        auto payloads = [](const QVector<JpegSegment>& segments, int marker) {
+        const auto in = jpegSegments(data), out = jpegSegments(readAll(output));
+        auto payloads = [](const QVector<Segment>& segments, int marker) {
             QByteArrayList list;
-            for (const JpegSegment& s : segments)
+            for (const Segment& s : segments)
                 if (s.marker == marker)
                     list << s.payload;
             return list;
@@ -705,10 +1007,10 @@ private slots:
                                 QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
         const QString input = dir.filePath(QStringLiteral("cmyk.jpg")), output = dir.filePath("out.jpg");
         QVERIFY(writeAll(input, readAll(realImage(QStringLiteral("pil_sample_cmyk.jpg"))).insert(2, app2)));
-        QCOMPARE(jpegIccProfile(jpegSegmentsOf(readAll(input))), profile);
-        const Run r = cjpeg({"-outfile", output, input});
+        QCOMPARE(iccProfile(jpegSegments(readAll(input))), profile);
+        const Run r = runCJpeg({"-outfile", output, input});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QVERIFY(jpegIccProfile(jpegSegmentsOf(readAll(output))).isEmpty());
+        QVERIFY(iccProfile(jpegSegments(readAll(output))).isEmpty());
     }
 };
 

@@ -11,21 +11,8 @@ JpegWriter::JpegWriter(std::FILE* out, const ImageInfo& info, const Metadata& me
                        const EncodeSettings& settings)
 {
     jpeg_compress_struct& cinfo = jpeg_.cinfo;
-    cinfo.image_width = static_cast<JDIMENSION>(info.width);
-    cinfo.image_height = static_cast<JDIMENSION>(info.height);
-    cinfo.input_components = info.channels;
-    cinfo.in_color_space = info.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    const int quality = settings.quality;
-    const bool progressive = settings.progressive;
-    jpegGuard(jpeg_.errors, [&] {
-        jpeg_stdio_dest(&cinfo, out);
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, quality, TRUE);
-        cinfo.optimize_coding = TRUE;
-        if (progressive)
-            jpeg_simple_progression(&cinfo);
-        jpeg_start_compress(&cinfo, TRUE);
-    });
+    jpegGuard(jpeg_.errors, [&] { jpeg_stdio_dest(&cinfo, out); });
+    encoder_ = std::make_unique<CoefficientEncoder>(jpeg_, info, settings.quality, settings.progressive);
     writeMetadata(metadata);
 }
 
@@ -53,17 +40,12 @@ void JpegWriter::writeMetadata(const Metadata& metadata)
 
 void JpegWriter::writeRow(const std::uint8_t* row)
 {
-    // libjpeg only reads the row, its API just is not const-correct.
-    JSAMPROW samples = const_cast<JSAMPROW>(row);
-    JDIMENSION written = 0;
-    jpegGuard(jpeg_.errors, [&] { written = jpeg_write_scanlines(&jpeg_.cinfo, &samples, 1); });
-    if (written != 1)
-        throw Error("JPEG encoder refused a scanline");
+    encoder_->addRow(row);
 }
 
 void JpegWriter::finish()
 {
-    jpegGuard(jpeg_.errors, [&] { jpeg_finish_compress(&jpeg_.cinfo); });
+    encoder_->finish();
 }
 
 } // namespace cjpeg

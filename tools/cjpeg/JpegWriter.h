@@ -1,9 +1,11 @@
 #pragma once
 
+#include "CoefficientEncoder.h"
 #include "Image.h"
 #include "JpegSupport.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace cjpeg {
 
@@ -14,7 +16,8 @@ struct EncodeSettings
     bool progressive = false;
 };
 
-// Encodes scanlines into a JPEG with optimised Huffman tables, carrying the source's metadata.
+// Encodes scanlines into a JPEG (trellis-quantised, optimised Huffman tables), carrying the source's
+// metadata.
 class JpegWriter
 {
 public:
@@ -30,6 +33,7 @@ private:
     void writeMetadata(const Metadata& metadata);
 
     JpegCompressor jpeg_;
+    std::unique_ptr<CoefficientEncoder> encoder_;
 };
 
 } // namespace cjpeg

@@ -45,6 +45,9 @@ Options parseOptions(const std::vector<std::string>& args)
                     ++i;
             }
         } else if (arg == "-baseline") {
+            // As in libjpeg's tools: quantisation tables a baseline decoder accepts (8-bit), which they
+            // always are here. It does not turn progressive scans off.
+        } else if (arg == "-sequential") {
             options.progressive = false;
         } else if (arg == "-progressive") {
             options.progressive = true;

@@ -12,7 +12,8 @@ struct Options
     std::string input;
     std::string output;
     int quality = 75;
-    bool progressive = false;
+    // Progressive scans code smaller and every current decoder reads them; -sequential opts out.
+    bool progressive = true;
 };
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.

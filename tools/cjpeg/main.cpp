@@ -53,8 +53,9 @@ int main(int argc, char** argv)
         options = cjpeg::parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     } catch (const cjpeg::UsageError& e) {
         std::fprintf(stderr,
-                     "cJpeg: %s (usage: cJpeg -outfile OUT [-quality 0..100] [-baseline|-progressive] "
-                     "[-optimize] IN)\n",
+                     "cJpeg: %s (usage: cJpeg -outfile OUT [-quality 0..100] [-baseline] "
+                     "[-progressive|-sequential] [-optimize] IN; output is progressive unless -sequential, "
+                     "-baseline keeps 8-bit quantisation tables, which are always used)\n",
                      e.what());
         return kExitUsage;
     } catch (const std::exception& e) {
