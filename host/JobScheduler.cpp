@@ -2,6 +2,8 @@
 
 #include "Job.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace {
@@ -15,6 +17,13 @@ JobScheduler::JobScheduler(ICompressor* compressor, const HostOptions& options, 
 {
     for (int i = 0; i < mJobs.size(); ++i)
         (mJobs.at(i).isVideo ? mVideoQueue : mImageQueue).push_back(i);
+    // The largest pictures first: the parallel jobs then end together instead of one small file
+    // finishing alone at the end (sizes stand in for the work each takes).
+    QHash<int, qint64> sizes;
+    for (const int index : mImageQueue)
+        sizes.insert(index, QFileInfo(mJobs.at(index).inputPath).size());
+    std::stable_sort(mImageQueue.begin(), mImageQueue.end(),
+                     [&](int a, int b) { return sizes.value(a) > sizes.value(b); });
 }
 
 JobScheduler::~JobScheduler()

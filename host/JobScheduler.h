@@ -15,6 +15,7 @@ class Job;
 
 // Runs the planned jobs from the event loop, up to a number at a time and at most one video at a
 // time (ffmpeg already spreads one encode over the processors); each job is its own task on this thread.
+// Images start largest first, so the parallel jobs finish together.
 class JobScheduler : public QObject
 {
     Q_OBJECT
@@ -50,7 +51,8 @@ private:
     const QList<HostJob> mJobs;
     const QHash<int, QString> mRefusals;
     const int mParallelJobs;
-    // Indexes into mJobs, each in the order the user gave; images pass a video that has to wait.
+    // Indexes into mJobs: videos in the order the user gave, images largest first; images pass a
+    // video that has to wait.
     std::deque<int> mImageQueue;
     std::deque<int> mVideoQueue;
     QList<Job*> mRunning;
