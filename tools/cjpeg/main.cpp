@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 namespace {
 
 constexpr int kExitUnreadable = 1;
@@ -48,6 +50,10 @@ void convert(const cjpeg::Options& options)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "-version") {
+        std::printf("cJpeg %s (libjpeg-turbo, JPEG library version %d)\n", NEROVA_VERSION, JPEG_LIB_VERSION);
+        return 0;
+    }
     cjpeg::Options options;
     try {
         options = cjpeg::parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
