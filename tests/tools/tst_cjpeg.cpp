@@ -114,32 +114,12 @@ using MediaFixtures::pngChunk;
 using MediaFixtures::readAll;
 using MediaFixtures::writeAll;
 
-// One JPEG marker segment: its marker byte and the data after the length field.
-struct Segment
-{
-    int marker;
-    QByteArray payload;
-};
-
-// The marker segments of a JPEG up to and including the first SOS.
-QVector<Segment> jpegSegments(const QByteArray& jpeg)
-{
-    QVector<Segment> segments;
-    if (!jpeg.startsWith("\xFF\xD8"))
-        return segments;
-    int pos = 2;
-    while (pos + 4 <= jpeg.size() && uchar(jpeg[pos]) == 0xFF) {
-        const int marker = uchar(jpeg[pos + 1]);
-        const int length = (uchar(jpeg[pos + 2]) << 8) | uchar(jpeg[pos + 3]);
-        if (length < 2 || pos + 2 + length > jpeg.size())
-            break;
-        segments.append({marker, jpeg.mid(pos + 4, length - 2)});
-        if (marker == 0xDA)
-            break;
-        pos += 2 + length;
-    }
-    return segments;
-}
+// JPEG marker segments as the shared fixtures read them.
+using Segment = MediaFixtures::JpegSegment;
+using MediaFixtures::exifPayloadOrientation;
+using MediaFixtures::jpegApp1;
+using MediaFixtures::jpegIccProfile;
+using MediaFixtures::jpegSegmentsOf;
 
 bool hasMarker(const QVector<Segment>& segments, int marker)
 {
@@ -154,46 +134,6 @@ QSize frameSize(const QVector<Segment>& segments)
             return QSize((uchar(s.payload[3]) << 8) | uchar(s.payload[4]),
                          (uchar(s.payload[1]) << 8) | uchar(s.payload[2]));
     return QSize();
-}
-
-QByteArray app1(const QVector<Segment>& segments, const QByteArray& prefix)
-{
-    for (const Segment& s : segments)
-        if (s.marker == 0xE1 && s.payload.startsWith(prefix))
-            return s.payload;
-    return QByteArray();
-}
-
-QByteArray iccProfile(const QVector<Segment>& segments)
-{
-    QMap<int, QByteArray> chunks;
-    for (const Segment& s : segments)
-        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
-            s.payload.size() > 14)
-            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
-    QByteArray profile;
-    for (const QByteArray& chunk : chunks)
-        profile += chunk;
-    return profile;
-}
-
-// The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
-int exifOrientation(const QByteArray& exif)
-{
-    const QByteArray tiff = exif.mid(6);
-    const bool little = tiff.startsWith("II");
-    auto u16 = [&](int at) {
-        if (at < 0 || at + 2 > tiff.size())
-            return -1;
-        return little ? uchar(tiff[at]) | uchar(tiff[at + 1]) << 8
-                      : uchar(tiff[at]) << 8 | uchar(tiff[at + 1]);
-    };
-    const int ifd = u16(little ? 4 : 6); // offsets are small in these files
-    const int count = u16(ifd);
-    for (int i = 0; i < count; ++i)
-        if (u16(ifd + 2 + 12 * i) == 0x0112)
-            return u16(ifd + 2 + 12 * i + 8);
-    return -1;
 }
 
 // A small progressive JPEG whose frame header is rewritten to claim side x side pixels; libjpeg would
@@ -434,7 +374,7 @@ private slots:
 
         const Run r = runCJpeg({"-outfile", output, "-quality", "90", "-baseline", source});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         const double similarity = ssim(source, output);
         QVERIFY2(similarity > 0.9, qPrintable(QString("SSIM %1").arg(similarity)));
         // SSIM barely notices swapped channels or a colour cast; the mean error does.
@@ -524,7 +464,7 @@ private slots:
         const QString output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(makeImage(png, {"-pix_fmt", "gray"}));
         QCOMPARE(runCJpeg({"-outfile", gray, "-quality", "95", "-progressive", png}).exitCode, 0);
-        const auto graySegments = jpegSegments(readAll(gray));
+        const auto graySegments = jpegSegmentsOf(readAll(gray));
         QVERIFY(hasMarker(graySegments, 0xC2));
         const Segment sof = *std::find_if(graySegments.begin(), graySegments.end(),
                                           [](const Segment& s) { return s.marker == 0xC2; });
@@ -532,7 +472,7 @@ private slots:
 
         const Run r = runCJpeg({"-outfile", output, "-quality", "95", gray});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QCOMPARE(frameSize(jpegSegments(readAll(output))), QSize(kWidth, kHeight));
+        QCOMPARE(frameSize(jpegSegmentsOf(readAll(output))), QSize(kWidth, kHeight));
         QVERIFY(ssim(png, output) > 0.9);
     }
 
@@ -558,17 +498,17 @@ private slots:
         const Run r = runCJpeg({"-outfile", output, "-quality", "85", "-progressive", photo(file)});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
 
-        const auto in = jpegSegments(readAll(photo(file)));
-        const auto out = jpegSegments(readAll(output));
+        const auto in = jpegSegmentsOf(readAll(photo(file)));
+        const auto out = jpegSegmentsOf(readAll(output));
         const QByteArray exifHeader("Exif\0\0", 6), xmpHeader("http://ns.adobe.com/xap/1.0/");
-        QCOMPARE(exifOrientation(app1(out, exifHeader)), orientation);
-        QCOMPARE(app1(out, exifHeader), app1(in, exifHeader));
+        QCOMPARE(exifPayloadOrientation(jpegApp1(out, exifHeader)), orientation);
+        QCOMPARE(jpegApp1(out, exifHeader), jpegApp1(in, exifHeader));
         // Pixels stay as stored; viewers rotate by the tag.
         QCOMPARE(frameSize(out), frameSize(in));
-        QCOMPARE(iccProfile(out).isEmpty(), !hasIcc);
-        QCOMPARE(iccProfile(out), iccProfile(in));
-        QCOMPARE(app1(out, xmpHeader).isEmpty(), !hasXmp);
-        QCOMPARE(app1(out, xmpHeader), app1(in, xmpHeader));
+        QCOMPARE(jpegIccProfile(out).isEmpty(), !hasIcc);
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(in));
+        QCOMPARE(jpegApp1(out, xmpHeader).isEmpty(), !hasXmp);
+        QCOMPARE(jpegApp1(out, xmpHeader), jpegApp1(in, xmpHeader));
         QVERIFY(ssim(photo(file), output) > 0.9);
     }
 
@@ -580,8 +520,8 @@ private slots:
         const QString png = dir.filePath(QStringLiteral("in.png")),
                       output = dir.filePath(QStringLiteral("out.jpg"));
         QVERIFY(ffmpeg({"-i", photo(QStringLiteral("landscape_6.jpg")), png}));
-        const auto photoSegments = jpegSegments(readAll(photo(QStringLiteral("landscape_6.jpg"))));
-        const QByteArray exif = app1(photoSegments, QByteArray("Exif\0\0", 6));
+        const auto photoSegments = jpegSegmentsOf(readAll(photo(QStringLiteral("landscape_6.jpg"))));
+        const QByteArray exif = jpegApp1(photoSegments, QByteArray("Exif\0\0", 6));
         QByteArray data = readAll(png);
         QVERIFY(data.size() > 33);
         data.insert(33, pngChunk("eXIf", exif.mid(6))); // right after IHDR; PNG stores it without the header
@@ -589,10 +529,10 @@ private slots:
 
         const Run r = runCJpeg({"-outfile", output, png});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto out = jpegSegments(readAll(output));
-        QVERIFY(!iccProfile(out).isEmpty());
-        QCOMPARE(iccProfile(out), iccProfile(photoSegments));
-        QCOMPARE(app1(out, QByteArray("Exif\0\0", 6)), exif);
+        const auto out = jpegSegmentsOf(readAll(output));
+        QVERIFY(!jpegIccProfile(out).isEmpty());
+        QCOMPARE(jpegIccProfile(out), jpegIccProfile(photoSegments));
+        QCOMPARE(jpegApp1(out, QByteArray("Exif\0\0", 6)), exif);
     }
 
     void refusesUnreadableInput_data()
@@ -731,7 +671,7 @@ private slots:
         QCOMPARE(
             runCJpeg(QStringList{"-outfile", output} + options + QStringList{photo("DSCN0010.jpg")}).exitCode,
             0);
-        const auto segments = jpegSegments(readAll(output));
+        const auto segments = jpegSegmentsOf(readAll(output));
         QVERIFY(hasMarker(segments, frameMarker));
         QVERIFY(!hasMarker(segments, frameMarker == 0xC0 ? 0xC2 : 0xC0));
         // Quantisation tables stay 8-bit (what "baseline" promises) even at the lowest qualities.
@@ -870,7 +810,7 @@ private slots:
         const QByteArray stockDcBits("\x00\x00\x01\x05\x01\x01\x01\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00",
                                      17);
         int tables = 0;
-        for (const Segment& s : jpegSegments(readAll(output))) {
+        for (const Segment& s : jpegSegmentsOf(readAll(output))) {
             if (s.marker != 0xC4)
                 continue;
             ++tables;
@@ -983,7 +923,7 @@ private slots:
         QVERIFY(writeAll(input, data));
         const Run r = runCJpeg({"-outfile", output, input});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        const auto in = jpegSegments(data), out = jpegSegments(readAll(output));
+        const auto in = jpegSegmentsOf(data), out = jpegSegmentsOf(readAll(output));
         auto payloads = [](const QVector<Segment>& segments, int marker) {
             QByteArrayList list;
             for (const Segment& s : segments)
@@ -1007,10 +947,10 @@ private slots:
                                 QByteArray("ICC_PROFILE\0\x01\x01", 14) + profile;
         const QString input = dir.filePath(QStringLiteral("cmyk.jpg")), output = dir.filePath("out.jpg");
         QVERIFY(writeAll(input, readAll(realImage(QStringLiteral("pil_sample_cmyk.jpg"))).insert(2, app2)));
-        QCOMPARE(iccProfile(jpegSegments(readAll(input))), profile);
+        QCOMPARE(jpegIccProfile(jpegSegmentsOf(readAll(input))), profile);
         const Run r = runCJpeg({"-outfile", output, input});
         QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
-        QVERIFY(iccProfile(jpegSegments(readAll(output))).isEmpty());
+        QVERIFY(jpegIccProfile(jpegSegmentsOf(readAll(output))).isEmpty());
     }
 };
 
