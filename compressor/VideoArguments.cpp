@@ -44,22 +44,23 @@ const Nerova::CVideoStreamInfo* videoStream(const Nerova::ContainerInfo& info, i
 } // namespace
 
 ToolCommand VideoArguments::encode(const VideoRequest& request, const Nerova::ContainerInfo& info,
-                                   Encoder encoder, qint64 bitRate, const QString& progressPath)
+                                   const StreamPlan& plan, Encoder encoder, qint64 bitRate,
+                                   const QString& progressPath)
 {
-    return build(request, info, encoder, bitRate, progressPath, Length::Full);
+    return build(request, info, plan, encoder, bitRate, progressPath, Length::Full);
 }
 
 ToolCommand VideoArguments::preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
-                                    const QString& progressPath)
+                                    const StreamPlan& plan, const QString& progressPath)
 {
-    return build(request, info, Encoder::Software, 0, progressPath, Length::Preview);
+    return build(request, info, plan, Encoder::Software, 0, progressPath, Length::Preview);
 }
 
 ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::ContainerInfo& info,
-                                  Encoder encoder, qint64 bitRate, const QString& progressPath, Length length)
+                                  const StreamPlan& plan, Encoder encoder, qint64 bitRate,
+                                  const QString& progressPath, Length length)
 {
     const OutputFormat& format = FormatTable::instance().forOutputPath(request.outputPath);
-    const StreamPlan plan = StreamPlan::choose(info, format);
     for (const QString& stream : plan.leftOut)
         qCInfo(lcCompressor).noquote() << "Left out of" << format.suffix << "output:" << stream;
     // The GPU encoders write H.264 only; other containers' codecs are encoded in software.

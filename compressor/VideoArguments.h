@@ -36,17 +36,20 @@ public:
     // The longest a preview runs, in seconds.
     static constexpr int previewSeconds = 15;
 
-    // bitRate: the source rate a hardware encode scales by the quality.
-    static ToolCommand encode(const VideoRequest& request, const Nerova::ContainerInfo& info, Encoder encoder,
-                              qint64 bitRate, const QString& progressPath);
+    // plan: the streams chosen for the output's format (StreamPlan::choose); bitRate: the source rate
+    // a hardware encode scales by the quality.
+    static ToolCommand encode(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                              const StreamPlan& plan, Encoder encoder, qint64 bitRate,
+                              const QString& progressPath);
     static ToolCommand preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
-                               const QString& progressPath);
+                               const StreamPlan& plan, const QString& progressPath);
 
 private:
     enum class Length { Full, Preview };
 
-    static ToolCommand build(const VideoRequest& request, const Nerova::ContainerInfo& info, Encoder encoder,
-                             qint64 bitRate, const QString& progressPath, Length length);
+    static ToolCommand build(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                             const StreamPlan& plan, Encoder encoder, qint64 bitRate,
+                             const QString& progressPath, Length length);
     static void appendVideoEncoder(ToolCommand& command, const QString& option, const OutputFormat& format,
                                    Encoder encoder);
     static void appendAudio(ToolCommand& command, const StreamPlan& plan, const Nerova::ContainerInfo& info,

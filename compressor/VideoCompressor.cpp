@@ -136,8 +136,8 @@ ToolCommand VideoCompressor::build(Build build)
     }
     const VideoRequest request{mInputPath, mOutputPath, mQuality, mPreset, mScale, mCoverPath, mThreads};
     if (build == Build::Preview)
-        return VideoArguments::preview(request, *info, mProgressPath);
-    return VideoArguments::encode(request, *info,
+        return VideoArguments::preview(request, *info, plan, mProgressPath);
+    return VideoArguments::encode(request, *info, plan,
                                   build == Build::Software ? VideoArguments::Encoder::Software
                                                            : VideoArguments::Encoder::Hardware,
                                   bitRate, mProgressPath);

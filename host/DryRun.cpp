@@ -1,17 +1,27 @@
 #include "DryRun.h"
 
-#include "FileOps.h"
+#include "Job.h"
 #include "MediaKind.h"
 
 #include <compressor/FormatTable.h>
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
 
 namespace {
+
+// Why the job would not run, in the words of a plan.
+QString wouldNotRun(const HostOptions& options, const HostJob& job)
+{
+    JobResult::Outcome outcome = JobResult::Outcome::Failed;
+    const QString obstacle = Job::obstacleOf(options, job, &outcome);
+    if (obstacle.isEmpty())
+        return {};
+    return (outcome == JobResult::Outcome::Skipped ? QStringLiteral("would be skipped: ")
+                                                   : QStringLiteral("would fail: ")) +
+           obstacle;
+}
 
 QString taskName(OutputFormat::Task task)
 {
@@ -29,23 +39,6 @@ QString taskName(OutputFormat::Task task)
 }
 
 } // namespace
-
-QString DryRun::obstacle(const HostJob& job) const
-{
-    const QFileInfo source(job.inputPath);
-    if (!source.isFile())
-        return QStringLiteral("no such file");
-    const QFileInfo output(job.outputPath);
-    const bool ontoSource = QDir::cleanPath(source.absoluteFilePath()) == QDir::cleanPath(job.outputPath) ||
-                            FileOps::isSameFile(job.inputPath, job.outputPath);
-    if (ontoSource)
-        return mOptions.inPlace ? QString() : QStringLiteral("would be skipped: the output is the source");
-    if (output.isDir())
-        return QStringLiteral("would fail: the output is a folder");
-    if ((output.exists() || output.isSymLink()) && !mOptions.overwrite)
-        return QStringLiteral("would be skipped: the output exists");
-    return {};
-}
 
 QString DryRun::settings(const HostJob& job) const
 {
@@ -69,8 +62,8 @@ void DryRun::print(const QList<HostJob>& jobs, const QHash<int, QString>& refusa
     QTextStream out(stdout);
     for (int i = 0; i < jobs.size(); ++i) {
         const HostJob& job = jobs.at(i);
-        const QString blocked =
-            refusals.contains(i) ? QStringLiteral("would fail: ") + refusals.value(i) : obstacle(job);
+        const QString blocked = refusals.contains(i) ? QStringLiteral("would fail: ") + refusals.value(i)
+                                                     : wouldNotRun(mOptions, job);
         if (mOptions.json) {
             QJsonObject object{{QStringLiteral("type"), QStringLiteral("plan")},
                                {QStringLiteral("input"), job.inputPath},

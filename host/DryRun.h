@@ -19,8 +19,6 @@ public:
     void print(const QList<HostJob>& jobs, const QHash<int, QString>& refusals) const;
 
 private:
-    // Why a job would not run; empty when it would.
-    QString obstacle(const HostJob& job) const;
     QString settings(const HostJob& job) const;
 
     const HostOptions& mOptions;

@@ -30,29 +30,20 @@ void Job::start()
     mTimer.start();
     if (!mRefusal.isEmpty())
         return finishWithoutTask(JobResult::Outcome::Failed, mRefusal);
+    JobResult::Outcome refusedAs = JobResult::Outcome::Failed;
+    const QString obstacle = obstacleOf(mOptions, mJob, &refusedAs);
+    if (!obstacle.isEmpty())
+        return finishWithoutTask(refusedAs, obstacle);
     const QFileInfo source(mJob.inputPath);
-    if (!source.isFile())
-        return finishWithoutTask(JobResult::Outcome::Failed, QStringLiteral("no such file"));
     mResult.bytesIn = source.size();
     mSourceTimeNs = FileOps::modificationTimeNs(mJob.inputPath);
 
     const QFileInfo output(mJob.outputPath);
     mTaskOutput = mJob.outputPath;
-    const bool ontoSource = QDir::cleanPath(source.absoluteFilePath()) == QDir::cleanPath(mJob.outputPath) ||
-                            FileOps::isSameFile(mJob.inputPath, mJob.outputPath);
-    if (ontoSource) {
-        if (!mOptions.inPlace)
-            return finishWithoutTask(JobResult::Outcome::Skipped,
-                                     QStringLiteral("the output is the source (use --in-place)"));
+    if (isOntoSource(mJob)) {
         // Written beside the real file (links resolved), so the final rename stays within one folder.
         mInPlaceTarget = source.canonicalFilePath();
         mTaskOutput = FileOps::hiddenSibling(mInPlaceTarget);
-    } else if (output.exists() || output.isSymLink()) {
-        if (output.isDir())
-            return finishWithoutTask(JobResult::Outcome::Failed, QStringLiteral("the output is a folder"));
-        if (!mOptions.overwrite)
-            return finishWithoutTask(JobResult::Outcome::Skipped,
-                                     QStringLiteral("the output exists (use --overwrite)"));
     }
     if (!QDir().mkpath(output.absolutePath()))
         return finishWithoutTask(JobResult::Outcome::Failed,
@@ -75,6 +66,32 @@ void Job::start()
                           QStringLiteral("the task could not start (is its tool installed next to %1?)")
                               .arg(QCoreApplication::applicationFilePath()));
     }
+}
+
+bool Job::isOntoSource(const HostJob& job)
+{
+    return QDir::cleanPath(QFileInfo(job.inputPath).absoluteFilePath()) == QDir::cleanPath(job.outputPath) ||
+           FileOps::isSameFile(job.inputPath, job.outputPath);
+}
+
+QString Job::obstacleOf(const HostOptions& options, const HostJob& job, JobResult::Outcome* outcome)
+{
+    *outcome = JobResult::Outcome::Failed;
+    if (!QFileInfo(job.inputPath).isFile())
+        return QStringLiteral("no such file");
+    const QFileInfo output(job.outputPath);
+    if (isOntoSource(job)) {
+        *outcome = JobResult::Outcome::Skipped;
+        return options.inPlace ? QString() : QStringLiteral("the output is the source (use --in-place)");
+    }
+    if (output.exists() || output.isSymLink()) {
+        if (output.isDir())
+            return QStringLiteral("the output is a folder");
+        *outcome = JobResult::Outcome::Skipped;
+        if (!options.overwrite)
+            return QStringLiteral("the output exists (use --overwrite)");
+    }
+    return {};
 }
 
 void Job::abort()

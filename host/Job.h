@@ -22,6 +22,10 @@ public:
     Job(ICompressor* compressor, const HostOptions& options, const HostJob& job, const QString& refusal);
     ~Job() override;
 
+    // Why the job would not run a task (no source, an output it may not replace), with the outcome that
+    // gives; empty when it would run.
+    static QString obstacleOf(const HostOptions& options, const HostJob& job, JobResult::Outcome* outcome);
+
     // Starts the task; the outcome always arrives later through finished(), also when nothing ran.
     void start();
     // Asks a running task to stop; its finish still arrives through finished().
@@ -43,6 +47,7 @@ private slots:
     void onFinished(int code, QString text);
 
 private:
+    static bool isOntoSource(const HostJob& job);
     void finishWithoutTask(JobResult::Outcome outcome, const QString& text);
     void complete();
     // Moves an in-place result over the source; false when a finished result could not be put there.
