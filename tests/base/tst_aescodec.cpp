@@ -1,3 +1,5 @@
+// Guards the AES codec: known answers for every level, mode and engine, the three paddings and their
+// removal, refused keys and IVs, short blocks, and agreement with the openssl program.
 #include "OpenSslTool.h"
 
 #include <base/AESCodec.h>
@@ -185,8 +187,6 @@ class TestAesCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void fipsExamples_data();
-    void fipsExamples();
     void nistVectors_data();
     void nistVectors();
     void enginesAgree_data();
@@ -198,7 +198,6 @@ private slots:
     void removePadding_data();
     void removePadding();
     void roundTrips();
-    void badIv_data();
     void badIv();
     void keyLength();
     void partialBlocks();
@@ -206,39 +205,6 @@ private slots:
     void matchesOpenSsl_data();
     void matchesOpenSsl();
 };
-
-void TestAesCodec::fipsExamples_data()
-{
-    QTest::addColumn<AESCodec::Aes>("level");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("cipherText");
-    QTest::newRow("128") << AESCodec::AES_128 << hex("000102030405060708090a0b0c0d0e0f")
-                         << hex("69c4e0d86a7b0430d8cdb78070b4c55a");
-    QTest::newRow("192") << AESCodec::AES_192 << hex("000102030405060708090a0b0c0d0e0f1011121314151617")
-                         << hex("dda97ca4864cdfe06eaf70a0ec0d7191");
-    QTest::newRow("256") << AESCodec::AES_256
-                         << hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f")
-                         << hex("8ea2b7ca516745bfeafc49904b496089");
-}
-
-void TestAesCodec::fipsExamples()
-{
-    QFETCH(AESCodec::Aes, level);
-    QFETCH(QByteArray, key);
-    QFETCH(QByteArray, cipherText);
-    const QByteArray plain = hex("00112233445566778899aabbccddeeff");
-
-    // An aligned text gets no padding block from these schemes.
-    for (AESCodec::Padding padding : {AESCodec::ISO, AESCodec::ZERO}) {
-        QCOMPARE(AESCodec::Crypt(level, AESCodec::ECB, plain, key, QByteArray(), padding), cipherText);
-        QCOMPARE(AESCodec::Decrypt(level, AESCodec::ECB, cipherText, key, QByteArray(), padding), plain);
-    }
-    for (auto engine : {AesBlockCipher::Engine::Portable, AesBlockCipher::Engine::AesNi}) {
-        const AesBlockCipher cipher(bytes(key), key.size() / 4, engine);
-        QCOMPARE(runEngine(cipher, AESCodec::ECB, true, plain, {}), cipherText);
-        QCOMPARE(runEngine(cipher, AESCodec::ECB, false, cipherText, {}), plain);
-    }
-}
 
 void TestAesCodec::nistVectors_data()
 {
@@ -299,7 +265,7 @@ void TestAesCodec::enginesAgree()
     QRandomGenerator random(0x5eed0000u + 16u * level + mode);
     const bool stream = mode == AESCodec::CFB || mode == AESCodec::OFB;
     // Sizes around the engines' eight-block batches, and a large one.
-    for (int blocks : {0, 1, 7, 8, 9, 15, 16, 17, 33, 4099}) {
+    for (int blocks : {0, 1, 7, 8, 9, 17, 4099}) {
         for (int extra : {0, 5}) {
             if (extra != 0 && !stream)
                 continue;
@@ -362,16 +328,11 @@ void TestAesCodec::padding_data()
     QTest::addColumn<AESCodec::Padding>("padding");
     QTest::addColumn<int>("textSize");
     QTest::addColumn<QByteArray>("pad");
-    QTest::newRow("pkcs7 empty") << AESCodec::PKCS7 << 0 << QByteArray(16, 0x10);
     QTest::newRow("pkcs7 16") << AESCodec::PKCS7 << 16 << QByteArray(16, 0x10);
     QTest::newRow("pkcs7 13") << AESCodec::PKCS7 << 13 << hex("030303");
-    QTest::newRow("pkcs7 31") << AESCodec::PKCS7 << 31 << hex("01");
     QTest::newRow("iso 13") << AESCodec::ISO << 13 << hex("800000");
     QTest::newRow("iso 16") << AESCodec::ISO << 16 << QByteArray();
-    QTest::newRow("iso 1") << AESCodec::ISO << 1 << hex("80") + QByteArray(14, '\0');
-    QTest::newRow("iso empty") << AESCodec::ISO << 0 << QByteArray();
     QTest::newRow("zero 13") << AESCodec::ZERO << 13 << hex("000000");
-    QTest::newRow("zero 32") << AESCodec::ZERO << 32 << QByteArray();
     QTest::newRow("outside enumeration 13") << AESCodec::Padding(5) << 13 << hex("000000");
 }
 
@@ -396,23 +357,16 @@ void TestAesCodec::removePadding_data()
     QTest::addColumn<AESCodec::Padding>("padding");
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("iso empty") << AESCodec::ISO << QByteArray() << QByteArray();
     QTest::newRow("iso marker and zeros") << AESCodec::ISO << hex("41800000") << hex("41");
-    QTest::newRow("iso marker last") << AESCodec::ISO << hex("4180") << hex("41");
     QTest::newRow("iso marker only") << AESCodec::ISO << hex("800000") << QByteArray("");
-    QTest::newRow("iso no marker") << AESCodec::ISO << hex("4142") << hex("4142");
     QTest::newRow("iso marker not last") << AESCodec::ISO << hex("80410000") << hex("80410000");
     QTest::newRow("iso all zero") << AESCodec::ISO << hex("000000") << hex("000000");
     QTest::newRow("pkcs7 two") << AESCodec::PKCS7 << hex("41420202") << hex("4142");
-    QTest::newRow("pkcs7 whole text") << AESCodec::PKCS7 << hex("0202") << QByteArray("");
     QTest::newRow("pkcs7 others unchecked") << AESCodec::PKCS7 << hex("41424302") << hex("4142");
     QTest::newRow("pkcs7 zero") << AESCodec::PKCS7 << hex("4100") << hex("4100");
-    QTest::newRow("pkcs7 0x80") << AESCodec::PKCS7 << hex("4180") << hex("4180");
     QTest::newRow("pkcs7 0xff") << AESCodec::PKCS7 << hex("41ff") << hex("41ff");
     QTest::newRow("pkcs7 beyond length") << AESCodec::PKCS7 << hex("4105") << hex("4105");
-    QTest::newRow("pkcs7 empty") << AESCodec::PKCS7 << QByteArray() << QByteArray();
     QTest::newRow("zero trailing") << AESCodec::ZERO << hex("41000000") << hex("41");
-    QTest::newRow("zero inner kept") << AESCodec::ZERO << hex("41004200") << hex("410042");
     QTest::newRow("zero all zero") << AESCodec::ZERO << hex("000000") << QByteArray("");
     QTest::newRow("outside enumeration") << AESCodec::Padding(7) << hex("41000000") << hex("41000000");
 }
@@ -432,7 +386,7 @@ void TestAesCodec::roundTrips()
     for (auto level : {AESCodec::AES_128, AESCodec::AES_192, AESCodec::AES_256}) {
         for (auto mode : {AESCodec::ECB, AESCodec::CBC, AESCodec::CFB, AESCodec::OFB}) {
             const AESCodec codec(level, mode, AESCodec::PKCS7);
-            for (int size : {0, 1, 15, 16, 17, 31, 32, 33, 129, 1000}) {
+            for (int size : {0, 15, 16, 17, 1000}) {
                 const QByteArray key = randomBytes(random, keyBytes(level));
                 const QByteArray iv = randomBytes(random, 16);
                 const QByteArray text = randomBytes(random, size);
@@ -446,31 +400,19 @@ void TestAesCodec::roundTrips()
     }
 }
 
-void TestAesCodec::badIv_data()
-{
-    QTest::addColumn<AESCodec::Mode>("mode");
-    QTest::addColumn<int>("ivSize");
-    for (auto mode : {AESCodec::CBC, AESCodec::CFB, AESCodec::OFB}) {
-        for (int size : {0, 15, 17})
-            QTest::newRow((QByteArray(modeName(mode)) + " iv " + QByteArray::number(size)).constData())
-                << mode << size;
-    }
-}
-
 void TestAesCodec::badIv()
 {
-    QFETCH(AESCodec::Mode, mode);
-    QFETCH(int, ivSize);
-    const AESCodec codec(AESCodec::AES_128, mode, AESCodec::PKCS7);
     const QByteArray key = nistKey(AESCodec::AES_128);
-    const QByteArray iv(ivSize, 'v');
-    QVERIFY(codec.encode(kNistPlain, key, iv).isEmpty());
-    QVERIFY(codec.decode(kNistPlain, key, iv).isEmpty());
-
+    for (auto mode : {AESCodec::CBC, AESCodec::CFB, AESCodec::OFB}) {
+        for (int size : {0, 15, 17}) {
+            const AESCodec codec(AESCodec::AES_128, mode, AESCodec::PKCS7);
+            QVERIFY(codec.encode(kNistPlain, key, QByteArray(size, 'v')).isEmpty());
+            QVERIFY(codec.decode(kNistPlain, key, QByteArray(size, 'v')).isEmpty());
+        }
+    }
     // ECB does not look at the IV.
     const AESCodec ecb(AESCodec::AES_128, AESCodec::ECB, AESCodec::PKCS7);
-    QCOMPARE(ecb.encode(kNistPlain, key, iv), ecb.encode(kNistPlain, key, QByteArray()));
-    QCOMPARE(ecb.decode(kNistPlain, key, iv), ecb.decode(kNistPlain, key, QByteArray()));
+    QCOMPARE(ecb.encode(kNistPlain, key, "iv"), ecb.encode(kNistPlain, key, QByteArray()));
 }
 
 void TestAesCodec::keyLength()
@@ -480,7 +422,7 @@ void TestAesCodec::keyLength()
             const AESCodec codec(level, mode, AESCodec::PKCS7);
             const QByteArray key = nistKey(level);
             // Too few key words for the expansion: nothing is read past the key.
-            for (int size : {0, 1, keyBytes(level) - 1}) {
+            for (int size : {0, keyBytes(level) - 1}) {
                 const QByteArray shortKey = key.left(size);
                 QVERIFY(codec.encode(kNistPlain, shortKey, kNistIv).isEmpty());
                 QVERIFY(codec.decode(kNistPlain, shortKey, kNistIv).isEmpty());
@@ -492,10 +434,6 @@ void TestAesCodec::keyLength()
             QCOMPARE(codec.decode(kNistPlain, longKey, kNistIv), codec.decode(kNistPlain, key, kNistIv));
         }
     }
-    const QByteArray key20 = QByteArray("0123456789abcdefWXYZ");
-    QCOMPARE(AESCodec::Crypt(AESCodec::AES_128, AESCodec::CBC, kNistPlain, key20, kNistIv, AESCodec::PKCS7),
-             AESCodec::Crypt(AESCodec::AES_128, AESCodec::CBC, kNistPlain, key20.left(16), kNistIv,
-                             AESCodec::PKCS7));
 }
 
 void TestAesCodec::partialBlocks()

@@ -1,4 +1,4 @@
-// JSON text, whole-file text and timeline files.
+// Guards JSON text, whole-file writes that never leave a half-written file, and timeline files.
 
 #include <base/JsonHelpers.h>
 
@@ -59,14 +59,11 @@ class TestJsonHelpers : public QObject
     Q_OBJECT
 
 private slots:
-    void compactAndIndented();
     void objectOrArray_data();
     void objectOrArray();
-    void mapRoundTripKeepsNonAsciiText_data();
     void mapRoundTripKeepsNonAsciiText();
     void fileRoundTrip_data();
     void fileRoundTrip();
-    void saveReplacesTheWholeFile();
     void failedSaveLeavesTheFileAlone_data();
     void failedSaveLeavesTheFileAlone();
     void unreadableFileIsEmpty();
@@ -77,14 +74,6 @@ private slots:
     void firstClipPath();
 };
 
-void TestJsonHelpers::compactAndIndented()
-{
-    const QVariantMap map{{QStringLiteral("key"), QStringLiteral("value")}};
-    QCOMPARE(Nerova::variantMapToJson(map, false), QStringLiteral("{\"key\":\"value\"}"));
-    QCOMPARE(Nerova::variantMapToJson(map, true), QStringLiteral("{\n    \"key\": \"value\"\n}\n"));
-    QCOMPARE(Nerova::variantMapToJson({}, false), QStringLiteral("{}"));
-}
-
 void TestJsonHelpers::objectOrArray_data()
 {
     QTest::addColumn<QString>("json");
@@ -93,12 +82,9 @@ void TestJsonHelpers::objectOrArray_data()
 
     QTest::newRow("array of two numbers") << "[1, 2]" << 0 << 2;
     QTest::newRow("object") << "{\"a\": 1, \"b\": [1, 2, 3]}" << 2 << 0;
-    QTest::newRow("empty array") << "[]" << 0 << 0;
-    QTest::newRow("empty text") << "" << 0 << 0;
     QTest::newRow("not JSON") << "hello" << 0 << 0;
     QTest::newRow("cut short") << "{\"a\": [1, 2" << 0 << 0;
     QTest::newRow("trailing garbage") << "{\"a\": 1} x" << 0 << 0;
-    QTest::newRow("bare number") << "42" << 0 << 0;
 }
 
 void TestJsonHelpers::objectOrArray()
@@ -110,19 +96,13 @@ void TestJsonHelpers::objectOrArray()
     QCOMPARE(Nerova::jsonToVariantList(json).size(), listSize);
 }
 
-void TestJsonHelpers::mapRoundTripKeepsNonAsciiText_data()
-{
-    QTest::addColumn<bool>("indented");
-    QTest::newRow("compact") << false;
-    QTest::newRow("indented") << true;
-}
-
 void TestJsonHelpers::mapRoundTripKeepsNonAsciiText()
 {
-    QFETCH(bool, indented);
+    const QVariantMap one{{QStringLiteral("key"), QStringLiteral("value")}};
+    QCOMPARE(Nerova::variantMapToJson(one, false), QStringLiteral("{\"key\":\"value\"}"));
+    QCOMPARE(Nerova::variantMapToJson(one, true), QStringLiteral("{\n    \"key\": \"value\"\n}\n"));
     const QVariantMap map = sampleMap();
-    const QString json = Nerova::variantMapToJson(map, indented);
-    QCOMPARE(json.contains(QLatin1Char('\n')), indented);
+    const QString json = Nerova::variantMapToJson(map, false);
     QVERIFY(json.contains(QStringLiteral("😀"))); // written as text, not escaped
     QCOMPARE(Nerova::jsonToVariantMap(json), map);
 
@@ -135,10 +115,7 @@ void TestJsonHelpers::mapRoundTripKeepsNonAsciiText()
 void TestJsonHelpers::fileRoundTrip_data()
 {
     QTest::addColumn<QString>("content");
-    QTest::newRow("ascii") << "plain";
     QTest::newRow("non-ASCII") << "Größe ≥ 5 € — 日本語 😀\nzweite Zeile\n";
-    QTest::newRow("windows line ends") << "a\r\nb\r\n";
-    QTest::newRow("empty") << "";
     QTest::newRow("JSON") << Nerova::variantMapToJson(sampleMap(), true);
 }
 
@@ -149,8 +126,8 @@ void TestJsonHelpers::fileRoundTrip()
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("Datei ä.json"));
 
+    Nerova::saveToFile(QString(5000, QLatin1Char('x')), path); // a longer file is replaced as a whole
     Nerova::saveToFile(content, path);
-    QVERIFY(QFile::exists(path));
     QCOMPARE(Nerova::getFileContent(path), content);
     // Plain UTF-8 on disk, no byte-order mark.
     QCOMPARE(MediaFixtures::readAll(path), content.toUtf8());
@@ -158,21 +135,10 @@ void TestJsonHelpers::fileRoundTrip()
              QStringList{QStringLiteral("Datei ä.json")});
 }
 
-void TestJsonHelpers::saveReplacesTheWholeFile()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("settings.json"));
-    Nerova::saveToFile(QString(5000, QLatin1Char('x')), path);
-    Nerova::saveToFile(QStringLiteral("short"), path);
-    QCOMPARE(Nerova::getFileContent(path), QStringLiteral("short"));
-}
-
 void TestJsonHelpers::failedSaveLeavesTheFileAlone_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::newRow("disk full") << "disk full";
-    QTest::newRow("parent is a file") << "parent is a file";
     QTest::newRow("path is a folder") << "path is a folder";
     QTest::newRow("empty path") << "empty path";
 }
@@ -192,8 +158,6 @@ void TestJsonHelpers::failedSaveLeavesTheFileAlone()
         FileSizeLimit limit(4096);
         QVERIFY(limit.ok());
         Nerova::saveToFile(newContent, good);
-    } else if (fault == QLatin1String("parent is a file")) {
-        Nerova::saveToFile(newContent, good + QStringLiteral("/inner.json"));
     } else if (fault == QLatin1String("empty path")) {
         Nerova::saveToFile(newContent, QString());
     } else {
@@ -223,10 +187,7 @@ void TestJsonHelpers::timelineDir_data()
     QTest::addColumn<bool>("replaced");
 
     QTest::newRow(".") << QVariant(QStringLiteral(".")) << true << true;
-    QTest::newRow("./") << QVariant(QStringLiteral("./")) << true << false;
-    QTest::newRow("absolute") << QVariant(QStringLiteral("/media/projects/trip")) << true << false;
     QTest::newRow("..") << QVariant(QStringLiteral("..")) << true << false;
-    QTest::newRow("empty") << QVariant(QString()) << true << false;
     QTest::newRow("missing timeline_dir") << QVariant() << true << false;
     QTest::newRow("missing preview_param") << QVariant() << false << false;
 }
@@ -291,13 +252,11 @@ void TestJsonHelpers::firstClipPath_data()
     };
     const QString clips = QStringLiteral("clips");
     QTest::newRow("no clips") << QVariantMap{} << QString();
-    QTest::newRow("empty clips") << QVariantMap{{clips, QVariantList{}}} << QString();
     QTest::newRow("two clips") << QVariantMap{{clips, QVariantList{clip(QStringLiteral("/v/первый.mp4")),
                                                                    clip(QStringLiteral("/v/b.mp4"))}}}
                                << QStringLiteral("/v/первый.mp4");
     QTest::newRow("first clip without file_path")
         << QVariantMap{{clips, QVariantList{QVariantMap{}, clip(QStringLiteral("/v/b.mp4"))}}} << QString();
-    QTest::newRow("clips not a list") << QVariantMap{{clips, QStringLiteral("a.mp4")}} << QString();
     QTest::newRow("from parsed JSON")
         << Nerova::jsonToVariantMap(QStringLiteral("{\"clips\": [{\"file_path\": \"c.mov\"}, {}]}"))
         << QStringLiteral("c.mov");
