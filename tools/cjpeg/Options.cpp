@@ -21,7 +21,26 @@ int clampedQuality(const std::string& digits)
         return 100;
     return std::clamp(std::stoi(digits), 1, 100);
 }
+// A side of a box: empty or up to the largest side a JPEG can have.
+bool parseSide(const std::string& text, int& side)
+{
+    if (text.empty()) {
+        side = 0;
+        return true;
+    }
+    if (!isInteger(text) || text.size() > 6)
+        return false;
+    side = std::stoi(text);
+    return side <= 65535;
+}
 } // namespace
+
+bool parseBox(const std::string& text, int& width, int& height)
+{
+    const std::size_t x = text.find('x');
+    return x != std::string::npos && parseSide(text.substr(0, x), width) &&
+           parseSide(text.substr(x + 1), height);
+}
 
 Options parseOptions(const std::vector<std::string>& args)
 {
@@ -44,6 +63,14 @@ Options parseOptions(const std::vector<std::string>& args)
                 if (i + 2 < count && args[i + 1].empty())
                     ++i;
             }
+        } else if (arg == "-maxsize") {
+            if (last || !parseBox(args[i + 1], options.maxWidth, options.maxHeight))
+                throw UsageError("-maxsize needs a box WxH (either side may be left out)");
+            ++i;
+        } else if (arg == "-strip") {
+            if (last || !parseStripPolicy(args[i + 1], options.strip))
+                throw UsageError("-strip needs gps or all");
+            ++i;
         } else if (arg == "-baseline") {
             // As in libjpeg's tools: quantisation tables a baseline decoder accepts (8-bit), which they
             // always are here. It does not turn progressive scans off.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MetadataPolicy.h"
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,7 +16,15 @@ struct Options
     int quality = 75;
     // Progressive scans code smaller and every current decoder reads them; -sequential opts out.
     bool progressive = true;
+    // -maxsize WxH: the box the picture is shrunk to fit, 0 = no limit on that side.
+    int maxWidth = 0;
+    int maxHeight = 0;
+    // -strip gps|all: what metadata is left out.
+    StripPolicy strip = StripPolicy::None;
 };
+
+// Reads a box "WxH" where either side may be empty or 0 (no limit); false when malformed.
+bool parseBox(const std::string& text, int& width, int& height);
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.
 class UsageError : public std::runtime_error

@@ -1,0 +1,161 @@
+#include "Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace cjpeg {
+
+namespace {
+
+constexpr double kLobes = 3.0;
+constexpr double kPi = 3.14159265358979323846;
+
+double sinc(double x)
+{
+    if (x == 0.0)
+        return 1.0;
+    const double px = kPi * x;
+    return std::sin(px) / px;
+}
+
+double lanczos(double x)
+{
+    return std::abs(x) < kLobes ? sinc(x) * sinc(x / kLobes) : 0.0;
+}
+
+// The source samples and weights that make up each output sample along one axis.
+struct Taps
+{
+    std::vector<int> first; // first source index per output index
+    std::vector<int> count; // taps per output index
+    std::vector<float> weights;
+    int stride = 0; // weights per output index
+};
+
+Taps makeTaps(int sourceLength, int targetLength)
+{
+    const double scale = double(sourceLength) / targetLength;
+    // When shrinking, the kernel is stretched over the source so that it also removes what the smaller
+    // grid cannot hold; otherwise the result aliases (moire on fabric, jagged edges).
+    const double filterScale = std::max(1.0, scale);
+    const double support = kLobes * filterScale;
+    Taps taps;
+    taps.stride = static_cast<int>(std::ceil(support)) * 2 + 1;
+    taps.first.resize(targetLength);
+    taps.count.resize(targetLength);
+    taps.weights.assign(static_cast<std::size_t>(targetLength) * taps.stride, 0.0f);
+    for (int i = 0; i < targetLength; ++i) {
+        const double centre = (i + 0.5) * scale - 0.5;
+        const int first = std::max(0, static_cast<int>(std::floor(centre - support)) + 1);
+        const int last = std::min(sourceLength - 1, static_cast<int>(std::ceil(centre + support)) - 1);
+        const int count = std::min(taps.stride, std::max(1, last - first + 1));
+        std::vector<double> w(count);
+        double sum = 0.0;
+        for (int k = 0; k < count; ++k) {
+            w[k] = lanczos((first + k - centre) / filterScale);
+            sum += w[k];
+        }
+        float* out = taps.weights.data() + static_cast<std::size_t>(i) * taps.stride;
+        for (int k = 0; k < count; ++k)
+            out[k] = static_cast<float>(sum != 0.0 ? w[k] / sum : (k == 0 ? 1.0 : 0.0));
+        taps.first[i] = std::min(first, sourceLength - 1);
+        taps.count[i] = count;
+    }
+    return taps;
+}
+
+std::uint8_t toByte(float value)
+{
+    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+} // namespace
+
+PixelSize fitInside(int width, int height, int maxWidth, int maxHeight)
+{
+    const bool wide = maxWidth > 0 && width > maxWidth;
+    const bool tall = maxHeight > 0 && height > maxHeight;
+    if (width <= 0 || height <= 0 || (!wide && !tall))
+        return {};
+    // The side that limits is the one whose box is relatively smaller; it gets the box exactly.
+    const bool widthLimits =
+        maxWidth > 0 && (maxHeight <= 0 || static_cast<long long>(width) * maxHeight >=
+                                               static_cast<long long>(height) * maxWidth);
+    if (widthLimits)
+        return {maxWidth, std::max(1, static_cast<int>(std::lround(double(height) * maxWidth / width)))};
+    return {std::max(1, static_cast<int>(std::lround(double(width) * maxHeight / height))), maxHeight};
+}
+
+std::unique_ptr<BufferedImage> resampleLanczos(const BufferedImage& source, PixelSize size)
+{
+    const ImageInfo& in = source.info();
+    const int channels = in.channels;
+    const bool alpha = hasAlpha(channels);
+    const int colours = alpha ? channels - 1 : channels;
+    const Taps across = makeTaps(in.width, size.width);
+    const Taps down = makeTaps(in.height, size.height);
+
+    // Horizontal pass into floats, colour premultiplied by alpha.
+    const std::size_t midStride = static_cast<std::size_t>(size.width) * channels;
+    std::vector<float> mid(midStride * in.height);
+    std::vector<float> row(static_cast<std::size_t>(in.width) * channels);
+    for (int y = 0; y < in.height; ++y) {
+        const std::uint8_t* src = source.data() + source.stride() * static_cast<std::size_t>(y);
+        for (int x = 0; x < in.width; ++x) {
+            const std::uint8_t* p = src + static_cast<std::size_t>(x) * channels;
+            float* q = row.data() + static_cast<std::size_t>(x) * channels;
+            const float a = alpha ? p[colours] / 255.0f : 1.0f;
+            for (int c = 0; c < colours; ++c)
+                q[c] = p[c] * a;
+            if (alpha)
+                q[colours] = p[colours];
+        }
+        float* out = mid.data() + midStride * y;
+        for (int x = 0; x < size.width; ++x) {
+            const float* w = across.weights.data() + static_cast<std::size_t>(x) * across.stride;
+            const float* s = row.data() + static_cast<std::size_t>(across.first[x]) * channels;
+            float acc[4] = {0, 0, 0, 0};
+            for (int k = 0; k < across.count[x]; ++k, s += channels)
+                for (int c = 0; c < channels; ++c)
+                    acc[c] += w[k] * s[c];
+            for (int c = 0; c < channels; ++c)
+                out[static_cast<std::size_t>(x) * channels + c] = acc[c];
+        }
+    }
+
+    // Vertical pass, back to straight alpha and 8 bits.
+    auto result = std::make_unique<BufferedImage>(size.width, size.height, channels);
+    if (in.unusualCoding)
+        result->setUnusualCoding();
+    std::vector<float> acc(midStride);
+    for (int y = 0; y < size.height; ++y) {
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        const float* w = down.weights.data() + static_cast<std::size_t>(y) * down.stride;
+        for (int k = 0; k < down.count[y]; ++k) {
+            const float* s = mid.data() + midStride * static_cast<std::size_t>(down.first[y] + k);
+            const float weight = w[k];
+            for (std::size_t i = 0; i < midStride; ++i)
+                acc[i] += weight * s[i];
+        }
+        std::uint8_t* dst = result->row(y);
+        for (int x = 0; x < size.width; ++x) {
+            const float* p = acc.data() + static_cast<std::size_t>(x) * channels;
+            std::uint8_t* q = dst + static_cast<std::size_t>(x) * channels;
+            if (!alpha) {
+                for (int c = 0; c < channels; ++c)
+                    q[c] = toByte(p[c]);
+                continue;
+            }
+            const float a = std::clamp(p[colours], 0.0f, 255.0f);
+            q[colours] = toByte(a);
+            const float unpremultiply = a >= 0.5f ? 255.0f / a : 0.0f;
+            for (int c = 0; c < colours; ++c)
+                q[c] = toByte(p[c] * unpremultiply);
+        }
+    }
+    result->setMetadata(source.metadata());
+    return result;
+}
+
+} // namespace cjpeg
