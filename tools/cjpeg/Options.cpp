@@ -21,26 +21,7 @@ int clampedQuality(const std::string& digits)
         return 100;
     return std::clamp(std::stoi(digits), 1, 100);
 }
-// A side of a box: empty or up to the largest side a JPEG can have.
-bool parseSide(const std::string& text, int& side)
-{
-    if (text.empty()) {
-        side = 0;
-        return true;
-    }
-    if (!isInteger(text) || text.size() > 6)
-        return false;
-    side = std::stoi(text);
-    return side <= 65535;
-}
 } // namespace
-
-bool parseBox(const std::string& text, int& width, int& height)
-{
-    const std::size_t x = text.find('x');
-    return x != std::string::npos && parseSide(text.substr(0, x), width) &&
-           parseSide(text.substr(x + 1), height);
-}
 
 Options parseOptions(const std::vector<std::string>& args)
 {

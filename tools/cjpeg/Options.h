@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MetadataPolicy.h"
+#include "Resampler.h"
 
 #include <stdexcept>
 #include <string>
@@ -22,9 +23,6 @@ struct Options
     // -strip gps|all: what metadata is left out.
     StripPolicy strip = StripPolicy::None;
 };
-
-// Reads a box "WxH" where either side may be empty or 0 (no limit); false when malformed.
-bool parseBox(const std::string& text, int& width, int& height);
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.
 class UsageError : public std::runtime_error

@@ -70,7 +70,27 @@ std::uint8_t toByte(float value)
     return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
 }
 
+// A side of a box: empty, or at most the largest side a JPEG can have.
+bool parseSide(const std::string& text, int& side)
+{
+    side = 0;
+    if (text.empty())
+        return true;
+    if (text.size() > 6 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    side = std::stoi(text);
+    return side <= 65535;
+}
+
 } // namespace
+
+bool parseBox(const std::string& text, int& width, int& height)
+{
+    const std::size_t x = text.find('x');
+    return x != std::string::npos && parseSide(text.substr(0, x), width) &&
+           parseSide(text.substr(x + 1), height);
+}
 
 PixelSize fitInside(int width, int height, int maxWidth, int maxHeight)
 {

@@ -3,6 +3,7 @@
 #include "Image.h"
 
 #include <memory>
+#include <string>
 
 namespace cjpeg {
 
@@ -12,6 +13,9 @@ struct PixelSize
     int width = 0;
     int height = 0;
 };
+
+// Reads a box "WxH" where either side may be empty or 0 (no limit there); false when malformed.
+bool parseBox(const std::string& text, int& width, int& height);
 
 // The size that fits width x height inside a box of maxWidth x maxHeight (0: no limit on that side),
 // keeping the aspect ratio to within one pixel; {0, 0} when the picture already fits, since a picture
