@@ -78,6 +78,12 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
     mEncodeInput = mInputPath;
     mWorkDir.reset();
     if (!ImageTool::isAvailable()) {
+        // ffmpeg writes no metadata, but only cImage turns and shrinks a still picture properly.
+        if (mPolicy.hasBox()) {
+            qCWarning(lcCompressor) << "cImage is missing: cannot resize" << mInputPath;
+            *refusal = {FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()};
+            return std::nullopt;
+        }
         mStage = Stage::Encode;
         return ToolStep(toolPath(), command(mEncodeInput).arguments());
     }
@@ -90,7 +96,8 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
     mWorkDir = std::move(workDir);
     mStage = Stage::Prepare;
     ToolStep step(ImageTool::path(),
-                  ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath));
+                  ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath,
+                                              mPolicy.hasBox() ? mPolicy.boxArgument() : QString()));
     step.keepsOutput = true;
     return step;
 }
@@ -113,8 +120,8 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
         if (exitCode != 0 || !mWorkDir || !isCompleteWebp(mOutputPath, size))
             return std::nullopt;
         mStage = Stage::Finish;
-        return ToolStep(ImageTool::path(),
-                        ImageTool::finishArguments(QStringLiteral("webp"), mInputPath, mOutputPath));
+        return ToolStep(ImageTool::path(), ImageTool::finishArguments(QStringLiteral("webp"), mInputPath,
+                                                                      mOutputPath, mPolicy.strip()));
     }
     case Stage::Finish:
         // A result whose metadata could not be added is still the right picture.
@@ -137,7 +144,9 @@ ToolRunTask::Outcome WebpCompressor::deliverRun(int exitCode)
 
     // A WebP larger than a WebP source is worth less than the original: deliver the source's bytes. A
     // source in another format never stands in: the output is always the format its name says.
-    if (complete && sourceSize < resultSize && sniffImageFormat(mInputPath) == ImageFormat::Webp) {
+    // Nor does it when a size limit or metadata policy was asked for, which its bytes do not honour.
+    if (complete && sourceSize < resultSize && mPolicy.isDefault() &&
+        sniffImageFormat(mInputPath) == ImageFormat::Webp) {
         if (!OutputFile::replace(mOutputPath, mInputPath))
             return {FinishCode::NoOutput, FinishCode::failText()};
         keepOutput();
