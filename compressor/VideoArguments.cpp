@@ -166,11 +166,16 @@ VideoArguments::FrameSize VideoArguments::frameSize(const VideoRequest& request,
     };
     const bool widthLimits = boxWidth > 0 && (boxHeight <= 0 || qint64(frame.width) * boxHeight >=
                                                                     qint64(frame.height) * boxWidth);
-    const double factor = widthLimits ? double(boxWidth) / frame.width : double(boxHeight) / frame.height;
-    const int width = widthLimits ? boxWidth / 2 * 2 : even(frame.width * factor);
-    const int height = widthLimits ? even(frame.height * factor) : boxHeight / 2 * 2;
-    frame.width = std::max(2, std::min(width, frame.width));
-    frame.height = std::max(2, std::min(height, frame.height));
+    // The limiting side is made even first, so the other follows the size that is really written.
+    const int width = widthLimits ? std::max(2, boxWidth / 2 * 2)
+                                  : even(double(frame.width) * (boxHeight / 2 * 2) / frame.height);
+    const int height =
+        widthLimits ? even(double(frame.height) * width / frame.width) : std::max(2, boxHeight / 2 * 2);
+    // Rounding to even never takes a side past the box or the source.
+    const int widthCap = boxWidth > 0 ? std::min(frame.width, boxWidth) : frame.width;
+    const int heightCap = boxHeight > 0 ? std::min(frame.height, boxHeight) : frame.height;
+    frame.width = std::max(2, std::min(width, widthCap / 2 * 2));
+    frame.height = std::max(2, std::min(height, heightCap / 2 * 2));
     frame.boxed = true;
     return frame;
 }
