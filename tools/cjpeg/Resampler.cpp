@@ -65,6 +65,22 @@ Taps makeTaps(int sourceLength, int targetLength)
     return taps;
 }
 
+// Filters one row of `Channels`-sample pixels along its length.
+template <int Channels> void filterRow(const float* row, const Taps& taps, int width, float* out)
+{
+    for (int x = 0; x < width; ++x) {
+        const float* w = taps.weights.data() + static_cast<std::size_t>(x) * taps.stride;
+        const float* s = row + static_cast<std::size_t>(taps.first[x]) * Channels;
+        float acc[Channels] = {};
+        const int count = taps.count[x];
+        for (int k = 0; k < count; ++k, s += Channels)
+            for (int c = 0; c < Channels; ++c)
+                acc[c] += w[k] * s[c];
+        for (int c = 0; c < Channels; ++c)
+            out[static_cast<std::size_t>(x) * Channels + c] = acc[c];
+    }
+}
+
 std::uint8_t toByte(float value)
 {
     return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
@@ -116,44 +132,48 @@ std::unique_ptr<BufferedImage> resampleLanczos(const BufferedImage& source, Pixe
     const Taps across = makeTaps(in.width, size.width);
     const Taps down = makeTaps(in.height, size.height);
 
-    // Horizontal pass into floats, colour premultiplied by alpha.
+    // Rows filtered across, colour premultiplied by alpha, in a ring as deep as the vertical kernel:
+    // each output row needs only the source rows under its kernel, and they only move down.
     const std::size_t midStride = static_cast<std::size_t>(size.width) * channels;
-    std::vector<float> mid(midStride * in.height);
+    const int ringRows = down.stride;
+    std::vector<float> ring(midStride * static_cast<std::size_t>(ringRows));
     std::vector<float> row(static_cast<std::size_t>(in.width) * channels);
-    for (int y = 0; y < in.height; ++y) {
+    const auto pass = channels == 1   ? filterRow<1>
+                      : channels == 2 ? filterRow<2>
+                      : channels == 3 ? filterRow<3>
+                                      : filterRow<4>;
+    int nextRow = 0;
+    const auto filterAcross = [&](int y) {
         const std::uint8_t* src = source.data() + source.stride() * static_cast<std::size_t>(y);
-        for (int x = 0; x < in.width; ++x) {
-            const std::uint8_t* p = src + static_cast<std::size_t>(x) * channels;
-            float* q = row.data() + static_cast<std::size_t>(x) * channels;
-            const float a = alpha ? p[colours] / 255.0f : 1.0f;
-            for (int c = 0; c < colours; ++c)
-                q[c] = p[c] * a;
-            if (alpha)
+        if (alpha) {
+            for (int x = 0; x < in.width; ++x) {
+                const std::uint8_t* p = src + static_cast<std::size_t>(x) * channels;
+                float* q = row.data() + static_cast<std::size_t>(x) * channels;
+                const float a = p[colours] / 255.0f;
+                for (int c = 0; c < colours; ++c)
+                    q[c] = p[c] * a;
                 q[colours] = p[colours];
+            }
+        } else {
+            std::copy(src, src + source.stride(), row.begin());
         }
-        float* out = mid.data() + midStride * y;
-        for (int x = 0; x < size.width; ++x) {
-            const float* w = across.weights.data() + static_cast<std::size_t>(x) * across.stride;
-            const float* s = row.data() + static_cast<std::size_t>(across.first[x]) * channels;
-            float acc[4] = {0, 0, 0, 0};
-            for (int k = 0; k < across.count[x]; ++k, s += channels)
-                for (int c = 0; c < channels; ++c)
-                    acc[c] += w[k] * s[c];
-            for (int c = 0; c < channels; ++c)
-                out[static_cast<std::size_t>(x) * channels + c] = acc[c];
-        }
-    }
+        pass(row.data(), across, size.width,
+             ring.data() + midStride * static_cast<std::size_t>(y % ringRows));
+    };
 
-    // Vertical pass, back to straight alpha and 8 bits.
+    // Down each column, back to straight alpha and 8 bits.
     auto result = std::make_unique<BufferedImage>(size.width, size.height, channels);
     if (in.unusualCoding)
         result->setUnusualCoding();
     std::vector<float> acc(midStride);
     for (int y = 0; y < size.height; ++y) {
+        for (; nextRow < down.first[y] + down.count[y]; ++nextRow)
+            filterAcross(nextRow);
         std::fill(acc.begin(), acc.end(), 0.0f);
         const float* w = down.weights.data() + static_cast<std::size_t>(y) * down.stride;
         for (int k = 0; k < down.count[y]; ++k) {
-            const float* s = mid.data() + midStride * static_cast<std::size_t>(down.first[y] + k);
+            const float* s =
+                ring.data() + midStride * static_cast<std::size_t>((down.first[y] + k) % ringRows);
             const float weight = w[k];
             for (std::size_t i = 0; i < midStride; ++i)
                 acc[i] += weight * s[i];
