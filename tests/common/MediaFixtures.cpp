@@ -189,6 +189,7 @@ bool photoWithLocation(const QString& path)
                 QStringLiteral("-GPSLongitude=2.2950"), QStringLiteral("-GPSLongitudeRef=E"),
                 QStringLiteral("-XMP-exif:GPSLatitude=48.8577N"),
                 QStringLiteral("-XMP-exif:GPSLongitude=2.2950E"), QStringLiteral("-XMP-photoshop:City=Paris"),
+                QStringLiteral("-IPTC:City=Paris"), QStringLiteral("-IPTC:Keywords=tower"),
                 QStringLiteral("-XMP-dc:Title=Tower"), QStringLiteral("-Comment=taken on the tower"), path});
 }
 

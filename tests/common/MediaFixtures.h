@@ -47,7 +47,8 @@ QByteArray withJpegFrameSize(const QByteArray& jpeg, quint16 width, quint16 heig
 QString photo(const QString& fileName);
 
 // A copy of landscape_6.jpg (EXIF orientation 6, ICC profile) given, with exiftool, a place of
-// recording in EXIF GPS and XMP (exif:GPS*, photoshop:City), an XMP title and a JPEG comment.
+// recording in EXIF GPS, XMP (exif:GPS*, photoshop:City) and IPTC (City), an XMP title, IPTC keywords
+// and a JPEG comment.
 bool photoWithLocation(const QString& path);
 
 // Every tag exiftool reads from a file, keyed "Group:Tag" with the group by location ("GPS", "IFD0",

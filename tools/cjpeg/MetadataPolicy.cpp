@@ -1,5 +1,6 @@
 #include "MetadataPolicy.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -179,6 +180,7 @@ void applyStripPolicy(Metadata& metadata, StripPolicy policy)
     case StripPolicy::Gps:
         removeExifGps(metadata.exif);
         removeXmpLocation(metadata.xmp);
+        removeIptcLocation(metadata.iptc);
         return;
     case StripPolicy::All:
         metadata.exif.clear();
@@ -240,6 +242,100 @@ void removeXmpLocation(std::vector<std::uint8_t>& xmp)
     }
     if (changed)
         xmp.assign(text.begin(), text.end());
+}
+
+namespace {
+
+const char kPhotoshopHeader[] = "Photoshop 3.0"; // followed by its NUL
+constexpr std::uint16_t kIptcResource = 0x0404;
+constexpr std::uint16_t kIptcDigestResource = 0x0425;
+
+std::uint32_t be(const std::vector<std::uint8_t>& d, std::size_t at, int bytes)
+{
+    std::uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = value << 8 | d[at + i];
+    return value;
+}
+
+void putBe32(std::vector<std::uint8_t>& d, std::size_t at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        d[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// The IPTC datasets without the location ones; the input unchanged when it cannot be parsed.
+std::vector<std::uint8_t> withoutLocationDatasets(const std::vector<std::uint8_t>& data, bool& changed)
+{
+    // Record 2: 26/27 content location code/name, 90 city, 92 sub-location, 95 province or state,
+    // 100 country code, 101 country name.
+    static const std::uint8_t kLocation[] = {26, 27, 90, 92, 95, 100, 101};
+    std::vector<std::uint8_t> out;
+    std::size_t at = 0;
+    while (at + 5 <= data.size() && data[at] == 0x1C) {
+        std::size_t length = be(data, at + 3, 2);
+        std::size_t header = 5;
+        if (length & 0x8000) { // extended: the length of the length follows
+            const std::size_t bytes = length & 0x7FFF;
+            if (bytes > 4 || at + 5 + bytes > data.size())
+                return data;
+            length = be(data, at + 5, static_cast<int>(bytes));
+            header += bytes;
+        }
+        if (length > data.size() - at - header)
+            return data;
+        const bool location = data[at + 1] == 2 && std::find(std::begin(kLocation), std::end(kLocation),
+                                                             data[at + 2]) != std::end(kLocation);
+        if (location)
+            changed = true;
+        else
+            out.insert(out.end(), data.begin() + at, data.begin() + at + header + length);
+        at += header + length;
+    }
+    // Anything after the datasets (padding) stays as it was.
+    out.insert(out.end(), data.begin() + std::min(at, data.size()), data.end());
+    return out;
+}
+
+} // namespace
+
+void removeIptcLocation(std::vector<std::uint8_t>& iptc)
+{
+    if (iptc.size() < sizeof kPhotoshopHeader ||
+        std::memcmp(iptc.data(), kPhotoshopHeader, sizeof kPhotoshopHeader))
+        return;
+    std::vector<std::uint8_t> out(iptc.begin(), iptc.begin() + sizeof kPhotoshopHeader);
+    bool changed = false;
+    std::size_t at = sizeof kPhotoshopHeader;
+    while (at + 12 <= iptc.size() && std::memcmp(iptc.data() + at, "8BIM", 4) == 0) {
+        const std::uint16_t id = static_cast<std::uint16_t>(be(iptc, at + 4, 2));
+        // A Pascal name padded to an even length, then the data's size and the data, padded likewise.
+        const std::size_t nameBytes = (iptc[at + 6] + 2) & ~std::size_t(1);
+        const std::size_t sizeAt = at + 6 + nameBytes;
+        if (sizeAt + 4 > iptc.size())
+            return;
+        const std::size_t size = be(iptc, sizeAt, 4);
+        const std::size_t dataAt = sizeAt + 4;
+        if (size > iptc.size() - dataAt)
+            return;
+        const std::size_t end = std::min(iptc.size(), dataAt + size + (size & 1));
+        if (id == kIptcResource) {
+            const std::vector<std::uint8_t> data(iptc.begin() + dataAt, iptc.begin() + dataAt + size);
+            const std::vector<std::uint8_t> kept = withoutLocationDatasets(data, changed);
+            out.insert(out.end(), iptc.begin() + at, iptc.begin() + dataAt);
+            putBe32(out, out.size() - 4, static_cast<std::uint32_t>(kept.size()));
+            out.insert(out.end(), kept.begin(), kept.end());
+            if (kept.size() & 1)
+                out.push_back(0);
+        } else if (id != kIptcDigestResource) {
+            out.insert(out.end(), iptc.begin() + at, iptc.begin() + end);
+        }
+        at = end;
+    }
+    if (at != iptc.size())
+        return; // not understood to the end: leave it as it was
+    if (changed)
+        iptc = std::move(out);
 }
 
 void setExifPixelSize(std::vector<std::uint8_t>& exif, int width, int height)

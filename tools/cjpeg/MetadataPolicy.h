@@ -16,7 +16,7 @@ enum class StripPolicy { None, Gps, All };
 bool parseStripPolicy(const std::string& text, StripPolicy& policy);
 
 // Applies the policy to metadata in its JPEG payload form. Gps drops the EXIF GPS directory and the
-// XMP location properties; All drops EXIF, XMP, IPTC and comments. The ICC profile always stays, so
+// XMP and IPTC location fields; All drops EXIF, XMP, IPTC and comments. The ICC profile always stays, so
 // the colours do not change.
 void applyStripPolicy(Metadata& metadata, StripPolicy policy);
 
@@ -26,6 +26,10 @@ bool removeExifGps(std::vector<std::uint8_t>& exif);
 // Removes the location properties (exif:GPS*, the city, state, country and location fields of the
 // Photoshop and IPTC schemas) from an XMP payload, attributes and elements alike.
 void removeXmpLocation(std::vector<std::uint8_t>& xmp);
+
+// Removes the location datasets of the IPTC block in a Photoshop APP13 payload (city, sub-location,
+// province or state, country and its code, content location) and the digest that vouched for it.
+void removeIptcLocation(std::vector<std::uint8_t>& iptc);
 
 // Rewrites the pixel dimensions of the EXIF sub-directory, which would otherwise still name the size
 // before a resize; nothing happens when the payload has none.
