@@ -52,6 +52,8 @@ ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QSt
             prepared.loop = value.toInt();
         else if (key == "turned")
             prepared.turned = value == QLatin1String("1");
+        else if (key == "resized")
+            prepared.resized = value;
     }
     // A name may hold a line break, which the line-based answer cannot carry: trust only what lies in
     // the tool's own folder.

@@ -18,6 +18,8 @@ public:
         int frames = 1;
         int loop = 1; // animation loop count, 0 for forever
         bool turned = false;
+        // "WxH" when the picture was shrunk to fit the box, or (an animation) is to be shrunk by the encoder.
+        QString resized;
     };
 
     static QString path();

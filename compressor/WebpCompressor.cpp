@@ -60,6 +60,9 @@ ToolCommand WebpCompressor::command(const QString& input) const
         .words(QStringLiteral("libwebp"))
         .words(QStringLiteral("-quality"))
         .value(mQuality);
+    // cImage shrinks still pictures itself; an animation's frames are shrunk here, with a Lanczos filter.
+    if (!mFrameSize.isEmpty())
+        command.words(QStringLiteral("-vf scale=%1:flags=lanczos").arg(mFrameSize));
     if (!mThreads.isEmpty())
         command.words(QStringLiteral("-threads")).value(mThreads);
     command.ffmpegPath(mOutputPath);
@@ -76,6 +79,7 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
 {
     Q_UNUSED(kind)
     mEncodeInput = mInputPath;
+    mFrameSize.clear();
     mWorkDir.reset();
     if (!ImageTool::isAvailable()) {
         // ffmpeg writes no metadata, but only cImage turns and shrinks a still picture properly.
@@ -108,9 +112,12 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
     case Stage::Prepare: {
         if (exitCode != 0)
             return std::nullopt;
-        const QString input = ImageTool::parsePrepared(output, mWorkDir->path()).input;
-        if (!input.isEmpty())
-            mEncodeInput = input;
+        const ImageTool::Prepared prepared = ImageTool::parsePrepared(output, mWorkDir->path());
+        if (!prepared.input.isEmpty())
+            mEncodeInput = prepared.input;
+        const QStringList sides = prepared.resized.split(QLatin1Char('x'));
+        if (prepared.frames > 1 && sides.size() == 2 && sides.at(0).toInt() > 0 && sides.at(1).toInt() > 0)
+            mFrameSize = QStringLiteral("%1:%2").arg(sides.at(0).toInt()).arg(sides.at(1).toInt());
         mStage = Stage::Encode;
         return ToolStep(toolPath(), command(mEncodeInput).arguments());
     }

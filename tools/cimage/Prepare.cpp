@@ -119,6 +119,9 @@ void prepare(Target target, const std::string& input, const std::string& outDir,
             prepared = intermediatePath(input, outDir, "apng");
             writeApng(input, prepared);
         }
+        // The encoder shrinks every frame itself, to the size given here.
+        const auto reader = cjpeg::openImage(input);
+        resized = cjpeg::fitInside(reader->info().width, reader->info().height, maxWidth, maxHeight);
     } else {
         auto reader = cjpeg::openImage(input);
         const int orientation = cjpeg::exifOrientation(reader->metadata().exif);

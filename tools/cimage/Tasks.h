@@ -12,7 +12,7 @@ enum class Target { Png, Webp };
 // Reads `input`, writes an intermediate into `outDir` when the target tool cannot take the file as
 // it is or the still picture does not fit inside maxWidth x maxHeight (0: no limit on that side), and
 // prints input=, format=, frames=, loop= and turned= lines on stdout, and resized=WxH when it shrank
-// the picture.
+// the picture or, for an animation meant for ffmpeg, the size ffmpeg is to shrink its frames to.
 void prepare(Target target, const std::string& input, const std::string& outDir, int maxWidth = 0,
              int maxHeight = 0);
 
