@@ -67,10 +67,10 @@ void convert(const cjpeg::Options& options)
     auto image = cjpeg::readUprightFitted(*reader, turn || boxed ? orientation : 1, options.maxWidth,
                                           options.maxHeight, &resized);
     reader.reset();
+    // The stored pixels are now upright and maybe smaller; the EXIF must say so.
     if (orientation != 1)
         cjpeg::setExifOrientation(metadata.exif, 1);
-    if (resized.width > 0)
-        cjpeg::setExifPixelSize(metadata.exif, resized.width, resized.height);
+    cjpeg::setExifPixelSize(metadata.exif, image->info().width, image->info().height);
     encode(*image, metadata, options);
     // The caller learns that the picture was made smaller than its source.
     if (resized.width > 0)
