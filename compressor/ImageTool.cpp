@@ -15,16 +15,22 @@ bool ImageTool::isAvailable()
 }
 
 QStringList ImageTool::prepareArguments(const QString& target, const QString& outputFolder,
-                                        const QString& source)
+                                        const QString& source, const QString& box)
 {
-    return {QStringLiteral("-prepare"), target, QStringLiteral("-outdir"), outputFolder,
-            QFileInfo(source).absoluteFilePath()};
+    QStringList arguments{QStringLiteral("-prepare"), target, QStringLiteral("-outdir"), outputFolder};
+    if (!box.isEmpty())
+        arguments << QStringLiteral("-maxsize") << box;
+    return arguments << QFileInfo(source).absoluteFilePath();
 }
 
-QStringList ImageTool::finishArguments(const QString& target, const QString& source, const QString& result)
+QStringList ImageTool::finishArguments(const QString& target, const QString& source, const QString& result,
+                                       const QString& strip)
 {
-    return {QStringLiteral("-finish"), target, QStringLiteral("-from"), QFileInfo(source).absoluteFilePath(),
-            QFileInfo(result).absoluteFilePath()};
+    QStringList arguments{QStringLiteral("-finish"), target, QStringLiteral("-from"),
+                          QFileInfo(source).absoluteFilePath()};
+    if (!strip.isEmpty())
+        arguments << QStringLiteral("-strip") << strip;
+    return arguments << QFileInfo(result).absoluteFilePath();
 }
 
 ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QString& outputFolder)
@@ -46,6 +52,8 @@ ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QSt
             prepared.loop = value.toInt();
         else if (key == "turned")
             prepared.turned = value == QLatin1String("1");
+        else if (key == "resized")
+            prepared.resized = value;
     }
     // A name may hold a line break, which the line-based answer cannot carry: trust only what lies in
     // the tool's own folder.

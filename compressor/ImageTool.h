@@ -18,16 +18,20 @@ public:
         int frames = 1;
         int loop = 1; // animation loop count, 0 for forever
         bool turned = false;
+        // "WxH" when the picture was shrunk to fit the box, or (an animation) is to be shrunk by the encoder.
+        QString resized;
     };
 
     static QString path();
     // Without the tool the encoders read every source themselves, as they always did.
     static bool isAvailable();
 
-    // target: "png" or "webp".
+    // target: "png" or "webp"; box: "WxH" to shrink the picture to fit (empty: keep its size).
     static QStringList prepareArguments(const QString& target, const QString& outputFolder,
-                                        const QString& source);
-    static QStringList finishArguments(const QString& target, const QString& source, const QString& result);
+                                        const QString& source, const QString& box = QString());
+    // strip: "gps" or "all" to leave that metadata out (empty: carry all of it).
+    static QStringList finishArguments(const QString& target, const QString& source, const QString& result,
+                                       const QString& strip = QString());
     // An input outside outputFolder is taken for the source itself, which the caller already knows: a
     // path is only trusted from the tool when it names a file the tool made.
     static Prepared parsePrepared(const QByteArray& output, const QString& outputFolder);

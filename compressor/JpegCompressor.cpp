@@ -19,9 +19,22 @@ ToolCommand JpegCompressor::toolCommand() const
         .path(mTempOutputPath)
         .words(QStringLiteral("-quality"))
         .value(mQuality)
-        .words(QStringLiteral("-baseline"))
-        .path(mTempInputPath);
+        .words(QStringLiteral("-baseline"));
+    if (mPolicy.hasBox())
+        command.words(QStringLiteral("-maxsize")).value(mPolicy.boxArgument());
+    if (!mPolicy.strip().isEmpty())
+        command.words(QStringLiteral("-strip")).value(mPolicy.strip());
+    command.path(mTempInputPath);
     return command;
+}
+
+std::optional<ToolRunTask::ToolStep> JpegCompressor::prepareRun(int kind, Outcome* refusal)
+{
+    std::optional<ToolStep> step = WorkingCopyCompressTask::prepareRun(kind, refusal);
+    // cJpeg says on standard output when it made the picture smaller.
+    if (step && mPolicy.hasBox())
+        step->keepsOutput = true;
+    return step;
 }
 
 QStringList JpegCompressor::makeJpegCompressParam(const QVariantMap& params)

@@ -16,5 +16,6 @@ public:
 protected:
     QString toolPath() const override;
     ToolCommand toolCommand() const override;
+    std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
     int corruptSourceExitCode() const override { return 1; }
 };

@@ -59,12 +59,20 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome
     if (!WorkingCopyCompressTask::prepareRun(kind, refusal))
         return std::nullopt;
     if (!ImageTool::isAvailable()) {
+        // pngquant alone can neither resize nor keep the colour profile while it drops the rest.
+        if (!mPolicy.isDefault()) {
+            qCWarning(lcCompressor) << "cImage is missing: cannot resize or strip metadata for" << mInputPath;
+            *refusal = {FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()};
+            return std::nullopt;
+        }
         mStage = Stage::Quantise;
         return quantiseStep();
     }
     mStage = Stage::Prepare;
+    mFinishFailed = false;
     ToolStep step(ImageTool::path(),
-                  ImageTool::prepareArguments(QStringLiteral("png"), mTempDirPath, mTempInputPath));
+                  ImageTool::prepareArguments(QStringLiteral("png"), mTempDirPath, mTempInputPath,
+                                              mPolicy.hasBox() ? mPolicy.boxArgument() : QString()));
     step.keepsOutput = true;
     return step;
 }
@@ -83,12 +91,15 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::followUpStep(int exitCode, c
         if (exitCode != 0 || !ImageTool::isAvailable() || OutputFile::sizeOf(mTempOutputPath) == 0)
             return std::nullopt;
         mStage = Stage::Finish;
-        return ToolStep(ImageTool::path(),
-                        ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath, mTempOutputPath));
+        return ToolStep(ImageTool::path(), ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath,
+                                                                      mTempOutputPath, mPolicy.strip()));
     case Stage::Finish:
-        // A result whose metadata could not be added is still the right picture.
-        if (exitCode != 0)
+        // A result whose metadata could not be added is still the right picture, unless metadata had to
+        // go: pngquant copies the source's text chunks, location included.
+        if (exitCode != 0) {
             qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
+            mFinishFailed = !mPolicy.strip().isEmpty();
+        }
         return std::nullopt;
     }
     return std::nullopt;
@@ -101,6 +112,8 @@ ToolRunTask::Outcome PngCompressor::deliverRun(int exitCode)
             return {FinishCode::CorruptSource, FinishCode::corruptSourceText()};
         return {exitCode, QString()};
     }
+    if (mFinishFailed)
+        return {FinishCode::ResultNotAsExpected, FinishCode::resultNotAsExpectedText()};
     const int quantiseExitCode = mStage == Stage::Finish ? mQuantiseExitCode : exitCode;
     // pngquant could not meet the quality floor on a picture that was not a PNG: the lossless PNG it
     // was given is the best result in the right format.

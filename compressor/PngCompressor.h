@@ -35,4 +35,5 @@ private:
     Stage mStage = Stage::Quantise;
     QString mQuantiseInput; // the file pngquant reads: the working copy or cImage's intermediate
     int mQuantiseExitCode = 0;
+    bool mFinishFailed = false; // the metadata policy could not be applied to pngquant's result
 };

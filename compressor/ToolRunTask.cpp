@@ -22,6 +22,21 @@ bool isSafeRequestValue(const QString& value)
                         [](QChar c) { return c.isSpace() || c == QLatin1Char('"'); });
 }
 
+// The size from a tool's "resized=WxH" line, or empty.
+QString resizedSize(const QByteArray& output)
+{
+    for (const QByteArray& line : output.split('\n')) {
+        if (!line.startsWith("resized="))
+            continue;
+        const QByteArray size = line.mid(8).trimmed();
+        const QList<QByteArray> sides = size.split('x');
+        bool w = false, h = false;
+        if (sides.size() == 2 && sides.at(0).toInt(&w) > 0 && sides.at(1).toInt(&h) > 0 && w && h)
+            return QString::fromLatin1(size);
+    }
+    return {};
+}
+
 // Enough of a tool's complaints to say why it failed, without keeping a chatty tool's whole output.
 constexpr int toolMessageLimit = 4096;
 
@@ -32,7 +47,7 @@ ToolRunTask::ToolRunTask(const QVariantMap& params)
       mOutputPath(params.value(QStringLiteral("outputPath")).toString()),
       mQuality(requestValueOr(params, QStringLiteral("quality"),
                               FormatTable::instance().forOutputPath(mOutputPath).defaultQuality)),
-      mThreads(params.value(QStringLiteral("threads")).toString())
+      mThreads(params.value(QStringLiteral("threads")).toString()), mPolicy(params)
 {}
 
 QString ToolRunTask::requestValueOr(const QVariantMap& params, const QString& key, const QString& fallback)
@@ -77,8 +92,9 @@ bool ToolRunTask::startRun(int kind)
     mRunActive = true;
     mAborting = false;
     mToolMessages.clear();
+    setProperty("resized", QString());
     const QStringList values = requestValuesForTool();
-    if (!std::all_of(values.cbegin(), values.cend(), isSafeRequestValue)) {
+    if (!mPolicy.isValid() || !std::all_of(values.cbegin(), values.cend(), isSafeRequestValue)) {
         qCDebug(lcCompressor) << "Refusing request values" << requestValuesForTool();
         endRun({FinishCode::InvalidRequest, FinishCode::invalidRequestText()});
         return false;
@@ -187,6 +203,9 @@ void ToolRunTask::onCompressFinished(int exitCode, QProcess::ExitStatus exitStat
         return;
     }
     const QByteArray output = mKeepsOutput ? mProcess->readAllStandardOutput() : QByteArray();
+    const QString resized = resizedSize(output);
+    if (!resized.isEmpty())
+        setProperty("resized", resized);
     if (const std::optional<ToolStep> next = followUpStep(exitCode, output)) {
         launch(*next);
         return;

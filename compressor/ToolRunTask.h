@@ -1,6 +1,7 @@
 #pragma once
 
 #include <compressor/CompressTask.h>
+#include <compressor/OutputPolicy.h>
 
 #include <QProcess>
 #include <QStringList>
@@ -14,7 +15,9 @@
 // stopped when the task goes away. A run is one or more tool steps; the concrete task prepares its
 // files, chooses the steps, turns the last exit into a result and undoes a run that delivers nothing.
 // A run that ends with a code other than 0 leaves the failing tool's last line of complaint in the
-// dynamic property "toolMessage" (read with property(), no link to the library needed).
+// dynamic property "toolMessage" (read with property(), no link to the library needed). A run that
+// made the picture smaller to fit the request's size limit leaves its new size, "WxH", in the dynamic
+// property "resized" (empty otherwise); a tool says so with a line "resized=WxH" on standard output.
 class NEROVA_EXPORT ToolRunTask : public CompressTask
 {
     Q_OBJECT
@@ -102,6 +105,8 @@ protected:
     // "threads": how many threads a tool that spreads over the processors by itself may use ("0": its
     // own choice); empty when the request leaves it out, and each tool then behaves as it always has.
     const QString mThreads;
+    // "maxWidth", "maxHeight" and "strip": the size limit and what metadata the output leaves out.
+    const OutputPolicy mPolicy;
 
 protected slots:
     void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);

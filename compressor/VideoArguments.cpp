@@ -83,26 +83,30 @@ ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::Con
     if (hasVideo) {
         appendRateControl(command, request, format, encoder, bitRate);
         const auto* video = videoStream(info, plan.videoIndex);
-        const QSize size = video ? video->displaySize() : QSize();
-        int width = size.width();
-        int height = size.height();
-        const QString& scale = request.scale;
-        const bool scaled = scale == QLatin1String("2") || scale == QLatin1String("4") ||
-                            (length == Length::Full && scale == QLatin1String("1"));
-        if (scaled) {
-            const int divisor = scale.toInt();
-            width = closestNumber(width / divisor, 4);
-            height = closestNumber(height / divisor, 4);
-        }
+        const FrameSize frame = frameSize(request, info, plan, length);
+        const QString filterOption =
+            videoOnly.isEmpty() ? QStringLiteral("-vf") : QStringLiteral("-filter:v:0");
+        const bool boxWithoutSize =
+            frame.width <= 0 && (request.maxWidth > 0 || request.maxHeight > 0) && !frame.scaled;
         // A full encode always names its size; 4:2:0 needs at least two pixels each way (0 keeps the
         // source's size where the probe knew none).
-        const bool onePixel = width == 1 || height == 1;
-        if (scaled || length == Length::Full || onePixel) {
+        const bool onePixel = frame.width == 1 || frame.height == 1;
+        if (boxWithoutSize) {
+            // The probe knew no size: ffmpeg fits the frame into the box itself, never enlarging.
+            const QString w = request.maxWidth > 0 ? QStringLiteral("min(%1,iw)").arg(request.maxWidth)
+                                                   : QStringLiteral("iw");
+            const QString h = request.maxHeight > 0 ? QStringLiteral("min(%1,ih)").arg(request.maxHeight)
+                                                    : QStringLiteral("ih");
+            command.words(filterOption)
+                .words(QStringLiteral("scale=w='%1':h='%2':force_original_aspect_ratio=decrease:"
+                                      "force_divisible_by=2")
+                           .arg(w, h));
+        } else if (frame.scaled || frame.boxed || length == Length::Full || onePixel) {
             const auto fit = [](int pixels) {
                 return pixels == 1 ? 2 : pixels;
             };
-            command.words(videoOnly.isEmpty() ? QStringLiteral("-vf") : QStringLiteral("-filter:v:0"))
-                .words(QStringLiteral("scale=%1:%2").arg(fit(width)).arg(fit(height)));
+            command.words(filterOption)
+                .words(QStringLiteral("scale=%1:%2").arg(fit(frame.width)).arg(fit(frame.height)));
         }
         // A container without per-frame timing gets evenly spaced frames at the source's rate, with
         // frames repeated over gaps, so the length stays the source's.
@@ -115,6 +119,7 @@ ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::Con
                                   .arg(video->frameRate.den));
         }
     }
+    appendMetadataPolicy(command, request);
     command.words(QStringLiteral("-y"));
     if (length == Length::Preview)
         command.words(QStringLiteral("-t %1").arg(previewSeconds));
@@ -123,6 +128,68 @@ ToolCommand VideoArguments::build(const VideoRequest& request, const Nerova::Con
         qCDebug(lcCompressor) << "bitrate:" << bitRate;
     appendOutput(command, request, progressPath);
     return command;
+}
+
+QSize VideoArguments::boxedFrameSize(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                                     const StreamPlan& plan, bool preview)
+{
+    const FrameSize frame = frameSize(request, info, plan, preview ? Length::Preview : Length::Full);
+    return frame.boxed ? QSize(frame.width, frame.height) : QSize();
+}
+
+VideoArguments::FrameSize VideoArguments::frameSize(const VideoRequest& request,
+                                                    const Nerova::ContainerInfo& info, const StreamPlan& plan,
+                                                    Length length)
+{
+    const auto* video = videoStream(info, plan.videoIndex);
+    const QSize size = video ? video->displaySize() : QSize();
+    FrameSize frame{size.width(), size.height()};
+    const QString& scale = request.scale;
+    frame.scaled = scale == QLatin1String("2") || scale == QLatin1String("4") ||
+                   (length == Length::Full && scale == QLatin1String("1"));
+    if (frame.scaled) {
+        const int divisor = scale.toInt();
+        frame.width = closestNumber(frame.width / divisor, 4);
+        frame.height = closestNumber(frame.height / divisor, 4);
+    }
+    if (frame.width <= 0 || frame.height <= 0)
+        return frame;
+    // The box applies to the frame as it is shown and after the divisor; the side that limits gets the
+    // box (made even for 4:2:0), the other keeps the aspect ratio to the nearest even size.
+    const int boxWidth = request.maxWidth, boxHeight = request.maxHeight;
+    const bool wide = boxWidth > 0 && frame.width > boxWidth;
+    const bool tall = boxHeight > 0 && frame.height > boxHeight;
+    if (!wide && !tall)
+        return frame;
+    const auto even = [](double pixels) {
+        return std::max(2, int(std::floor(pixels / 2.0 + 0.5)) * 2);
+    };
+    const bool widthLimits = boxWidth > 0 && (boxHeight <= 0 || qint64(frame.width) * boxHeight >=
+                                                                    qint64(frame.height) * boxWidth);
+    // The limiting side is made even first, so the other follows the size that is really written.
+    const int width = widthLimits ? std::max(2, boxWidth / 2 * 2)
+                                  : even(double(frame.width) * (boxHeight / 2 * 2) / frame.height);
+    const int height =
+        widthLimits ? even(double(frame.height) * width / frame.width) : std::max(2, boxHeight / 2 * 2);
+    // Rounding to even never takes a side past the box or the source.
+    const int widthCap = boxWidth > 0 ? std::min(frame.width, boxWidth) : frame.width;
+    const int heightCap = boxHeight > 0 ? std::min(frame.height, boxHeight) : frame.height;
+    frame.width = std::max(2, std::min(width, widthCap / 2 * 2));
+    frame.height = std::max(2, std::min(height, heightCap / 2 * 2));
+    frame.boxed = true;
+    return frame;
+}
+
+void VideoArguments::appendMetadataPolicy(ToolCommand& command, const VideoRequest& request)
+{
+    // MP4 and MOV keep the place of recording as "location" (the udta ©xyz atom) and its language
+    // variant; an empty value removes a tag ffmpeg would otherwise copy from the source.
+    if (request.strip == QLatin1String("gps")) {
+        command.words(QStringLiteral("-metadata location= -metadata location-eng="));
+    } else if (request.strip == QLatin1String("all")) {
+        // Only the container's own tags go: the streams keep their language and the like.
+        command.words(QStringLiteral("-map_metadata:g -1"));
+    }
 }
 
 void VideoArguments::appendVideoEncoder(ToolCommand& command, const QString& option,

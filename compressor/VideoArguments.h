@@ -23,6 +23,11 @@ struct VideoRequest
     // A cover picture written to a file beforehand, for containers that take it as an attachment.
     QString coverFilePath;
     QString threads; // empty: a third of the processors, so that the host stays responsive
+    // The box the frame is shrunk to fit (0: no limit on that side) and the metadata left out ("gps",
+    // "all" or empty).
+    int maxWidth = 0;
+    int maxHeight = 0;
+    QString strip;
 };
 
 // Builds ffmpeg's command line for a video request from the probe of its source and the output
@@ -44,8 +49,25 @@ public:
     static ToolCommand preview(const VideoRequest& request, const Nerova::ContainerInfo& info,
                                const StreamPlan& plan, const QString& progressPath);
 
+    // The frame size an encode writes when the request's box makes it smaller than the "scale" divisor
+    // alone would; an invalid size when the box changes nothing (or the source's size is unknown).
+    static QSize boxedFrameSize(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                                const StreamPlan& plan, bool preview);
+
 private:
     enum class Length { Full, Preview };
+
+    // The frame size chosen from the source's display size, the divisor and the box.
+    struct FrameSize
+    {
+        int width = 0; // 0 or less: the source's size is unknown
+        int height = 0;
+        bool scaled = false; // the divisor applies
+        bool boxed = false;  // the box made the frame smaller still
+    };
+    static FrameSize frameSize(const VideoRequest& request, const Nerova::ContainerInfo& info,
+                               const StreamPlan& plan, Length length);
+    static void appendMetadataPolicy(ToolCommand& command, const VideoRequest& request);
 
     static ToolCommand build(const VideoRequest& request, const Nerova::ContainerInfo& info,
                              const StreamPlan& plan, Encoder encoder, qint64 bitRate,

@@ -134,7 +134,12 @@ ToolCommand VideoCompressor::build(Build build)
         else
             qCInfo(lcCompressor) << "The cover picture could not be written out; the output goes without it";
     }
-    const VideoRequest request{mInputPath, mOutputPath, mQuality, mPreset, mScale, mCoverPath, mThreads};
+    const VideoRequest request{
+        mInputPath,         mOutputPath,         mQuality,       mPreset, mScale, mCoverPath, mThreads,
+        mPolicy.maxWidth(), mPolicy.maxHeight(), mPolicy.strip()};
+    const QSize boxed = VideoArguments::boxedFrameSize(request, *info, plan, build == Build::Preview);
+    setProperty("resized",
+                boxed.isValid() ? QStringLiteral("%1x%2").arg(boxed.width()).arg(boxed.height()) : QString());
     if (build == Build::Preview)
         return VideoArguments::preview(request, *info, plan, mProgressPath);
     return VideoArguments::encode(request, *info, plan,
@@ -240,8 +245,10 @@ void VideoCompressor::removeCoverFile()
 void VideoCompressor::keepSourceWhenSmaller(const QString& outputFormat)
 {
     // Only within one container can the source stand in for the result; across containers the
-    // conversion is what was asked for, whatever its size.
-    if (mSourceFormat.isEmpty() || containerOf(outputFormat, mOutputPath) != mSourceFormat ||
+    // conversion is what was asked for, whatever its size. Nor does a source stand in for a result
+    // that had to be smaller or leave metadata out.
+    if (!mPolicy.isDefault() || mSourceFormat.isEmpty() ||
+        containerOf(outputFormat, mOutputPath) != mSourceFormat ||
         OutputFile::sizeOf(mOutputPath) <= OutputFile::sizeOf(mInputPath))
         return;
     QString error;

@@ -60,6 +60,9 @@ ToolCommand WebpCompressor::command(const QString& input) const
         .words(QStringLiteral("libwebp"))
         .words(QStringLiteral("-quality"))
         .value(mQuality);
+    // cImage shrinks still pictures itself; an animation's frames are shrunk here, with a Lanczos filter.
+    if (!mFrameSize.isEmpty())
+        command.words(QStringLiteral("-vf scale=%1:flags=lanczos").arg(mFrameSize));
     if (!mThreads.isEmpty())
         command.words(QStringLiteral("-threads")).value(mThreads);
     command.ffmpegPath(mOutputPath);
@@ -76,8 +79,15 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
 {
     Q_UNUSED(kind)
     mEncodeInput = mInputPath;
+    mFrameSize.clear();
     mWorkDir.reset();
     if (!ImageTool::isAvailable()) {
+        // ffmpeg writes no metadata, but only cImage turns and shrinks a still picture properly.
+        if (mPolicy.hasBox()) {
+            qCWarning(lcCompressor) << "cImage is missing: cannot resize" << mInputPath;
+            *refusal = {FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()};
+            return std::nullopt;
+        }
         mStage = Stage::Encode;
         return ToolStep(toolPath(), command(mEncodeInput).arguments());
     }
@@ -90,7 +100,8 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
     mWorkDir = std::move(workDir);
     mStage = Stage::Prepare;
     ToolStep step(ImageTool::path(),
-                  ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath));
+                  ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath,
+                                              mPolicy.hasBox() ? mPolicy.boxArgument() : QString()));
     step.keepsOutput = true;
     return step;
 }
@@ -101,9 +112,12 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
     case Stage::Prepare: {
         if (exitCode != 0)
             return std::nullopt;
-        const QString input = ImageTool::parsePrepared(output, mWorkDir->path()).input;
-        if (!input.isEmpty())
-            mEncodeInput = input;
+        const ImageTool::Prepared prepared = ImageTool::parsePrepared(output, mWorkDir->path());
+        if (!prepared.input.isEmpty())
+            mEncodeInput = prepared.input;
+        const QStringList sides = prepared.resized.split(QLatin1Char('x'));
+        if (prepared.frames > 1 && sides.size() == 2 && sides.at(0).toInt() > 0 && sides.at(1).toInt() > 0)
+            mFrameSize = QStringLiteral("%1:%2").arg(sides.at(0).toInt()).arg(sides.at(1).toInt());
         mStage = Stage::Encode;
         return ToolStep(toolPath(), command(mEncodeInput).arguments());
     }
@@ -113,8 +127,8 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
         if (exitCode != 0 || !mWorkDir || !isCompleteWebp(mOutputPath, size))
             return std::nullopt;
         mStage = Stage::Finish;
-        return ToolStep(ImageTool::path(),
-                        ImageTool::finishArguments(QStringLiteral("webp"), mInputPath, mOutputPath));
+        return ToolStep(ImageTool::path(), ImageTool::finishArguments(QStringLiteral("webp"), mInputPath,
+                                                                      mOutputPath, mPolicy.strip()));
     }
     case Stage::Finish:
         // A result whose metadata could not be added is still the right picture.
@@ -137,7 +151,9 @@ ToolRunTask::Outcome WebpCompressor::deliverRun(int exitCode)
 
     // A WebP larger than a WebP source is worth less than the original: deliver the source's bytes. A
     // source in another format never stands in: the output is always the format its name says.
-    if (complete && sourceSize < resultSize && sniffImageFormat(mInputPath) == ImageFormat::Webp) {
+    // Nor does it when a size limit or metadata policy was asked for, which its bytes do not honour.
+    if (complete && sourceSize < resultSize && mPolicy.isDefault() &&
+        sniffImageFormat(mInputPath) == ImageFormat::Webp) {
         if (!OutputFile::replace(mOutputPath, mInputPath))
             return {FinishCode::NoOutput, FinishCode::failText()};
         keepOutput();

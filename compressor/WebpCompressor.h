@@ -40,5 +40,6 @@ private:
     Stage mStage = Stage::Encode;
     std::unique_ptr<QTemporaryDir> mWorkDir;
     QString mEncodeInput;
+    QString mFrameSize; // "W:H" that ffmpeg shrinks an animation's frames to; empty: their own size
     int mEncodeExitCode = 0;
 };

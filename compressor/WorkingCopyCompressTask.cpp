@@ -84,6 +84,9 @@ ToolRunTask::Outcome WorkingCopyCompressTask::deliverRun(int exitCode)
 
 bool WorkingCopyCompressTask::sourceMayStandIn() const
 {
+    // The source's bytes hold neither the smaller size nor the metadata policy that was asked for.
+    if (!mPolicy.isDefault())
+        return false;
     const ImageFormat output = imageFormatForSuffix(FormatTable::suffixOfPath(mOutputPath));
     return output != ImageFormat::Unknown && sniffImageFormat(mTempInputPath) == output;
 }

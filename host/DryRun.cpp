@@ -54,6 +54,14 @@ QString DryRun::settings(const HostJob& job) const
         if (mOptions.preview)
             parts << QStringLiteral("preview");
     }
+    if (mOptions.maxWidth > 0 || mOptions.maxHeight > 0) {
+        const auto side = [](int pixels) {
+            return pixels > 0 ? QString::number(pixels) : QString();
+        };
+        parts << QStringLiteral("max size %1x%2").arg(side(mOptions.maxWidth), side(mOptions.maxHeight));
+    }
+    if (!mOptions.strip.isEmpty())
+        parts << QStringLiteral("strip %1").arg(mOptions.strip);
     return parts.join(QStringLiteral(", "));
 }
 

@@ -3,9 +3,31 @@
 #include <QCommandLineParser>
 #include <QDir>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int maxParallelJobs = 256;
+constexpr int maxSide = 65535;
+
+// Reads "WxH", "Wx" or "xH" (sides from 1 to 65535); false when malformed or both sides are missing.
+bool parseBox(const QString& text, int* width, int* height)
+{
+    const int x = text.indexOf(QLatin1Char('x'));
+    if (x < 0 || text.count(QLatin1Char('x')) != 1)
+        return false;
+    const auto side = [](const QString& digits, int* value) {
+        *value = 0;
+        if (digits.isEmpty())
+            return true;
+        if (digits.size() > 5 ||
+            !std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c.isDigit(); }))
+            return false;
+        *value = digits.toInt();
+        return *value >= 1 && *value <= maxSide;
+    };
+    return side(text.left(x), width) && side(text.mid(x + 1), height) && (*width > 0 || *height > 0);
+}
 
 void setupParser(QCommandLineParser& parser)
 {
@@ -36,6 +58,14 @@ void setupParser(QCommandLineParser& parser)
                       QStringLiteral("P")});
     parser.addOption(
         {QStringLiteral("scale"), QStringLiteral("Video size divisor: 1, 2 or 4."), QStringLiteral("S")});
+    parser.addOption({QStringLiteral("max-size"),
+                      QStringLiteral("Shrink images and video frames to fit inside WxH (1920x, x1080 limit "
+                                     "one side), never enlarging."),
+                      QStringLiteral("WxH")});
+    parser.addOption({QStringLiteral("strip"),
+                      QStringLiteral("Leave out metadata: gps (the location) or all (everything but the "
+                                     "colour profile)."),
+                      QStringLiteral("gps|all")});
     parser.addOption({QStringLiteral("preview"), QStringLiteral("Encode a short video preview only.")});
     parser.addOption({QStringLiteral("ffmpeg-dir"), QStringLiteral("Folder that holds the ffmpeg to use."),
                       QStringLiteral("DIR")});
@@ -79,6 +109,12 @@ QVariantMap HostOptions::toRequest(const HostJob& job) const
         request.insert(QStringLiteral("threads"), QString::number(imageToolThreads));
     if (!scale.isNull())
         request.insert(QStringLiteral("scale"), scale);
+    if (maxWidth > 0)
+        request.insert(QStringLiteral("maxWidth"), QString::number(maxWidth));
+    if (maxHeight > 0)
+        request.insert(QStringLiteral("maxHeight"), QString::number(maxHeight));
+    if (!strip.isEmpty())
+        request.insert(QStringLiteral("strip"), strip);
     return request;
 }
 
@@ -133,6 +169,21 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
         options->preset = parser.value(QStringLiteral("preset"));
     if (parser.isSet(QStringLiteral("scale")))
         options->scale = parser.value(QStringLiteral("scale"));
+    if (parser.isSet(QStringLiteral("max-size")) &&
+        !parseBox(parser.value(QStringLiteral("max-size")), &options->maxWidth, &options->maxHeight)) {
+        *errorText =
+            QStringLiteral("--max-size expects WxH, Wx or xH with sides from 1 to %1 (e.g. 1920x1080, "
+                           "1920x, x1080).")
+                .arg(maxSide);
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("strip"))) {
+        options->strip = parser.value(QStringLiteral("strip"));
+        if (options->strip != QLatin1String("gps") && options->strip != QLatin1String("all")) {
+            *errorText = QStringLiteral("--strip expects gps or all.");
+            return false;
+        }
+    }
     options->ffmpegDir = parser.value(QStringLiteral("ffmpeg-dir"));
     options->preview = parser.isSet(QStringLiteral("preview"));
     options->verbose = parser.isSet(QStringLiteral("verbose"));
@@ -167,8 +218,14 @@ QString HostOptions::usage()
         "  --preset P               video encoder preset (default: medium)\n"
         "\n"
         "Size:\n"
+        "  --max-size WxH           shrink images and video frames to fit inside WxH, never enlarging;\n"
+        "                           1920x or x1080 limit one side\n"
         "  --scale S                video size divisor: 1, 2 or 4\n"
         "  --preview                encode a short video preview only\n"
+        "\n"
+        "Metadata:\n"
+        "  --strip gps|all          leave out the location (EXIF GPS, XMP location, video location tags),\n"
+        "                           or all metadata but the colour profile (pixels turned upright)\n"
         "\n"
         "Running:\n"
         "  -j, --jobs N             files at the same time (default: one per processor)\n"

@@ -30,6 +30,11 @@ struct HostOptions
     QString quality;
     QString preset;
     QString scale;
+    // --max-size WxH: the box every image and video frame is shrunk to fit; 0 = no limit on that side.
+    int maxWidth = 0;
+    int maxHeight = 0;
+    // --strip gps|all: the metadata left out; empty keeps all of it.
+    QString strip;
     QString ffmpegDir;
     bool preview = false;
     bool verbose = false;

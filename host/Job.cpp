@@ -121,6 +121,8 @@ void Job::onFinished(int code, QString text)
     if (code != 0 && mTask)
         mResult.toolMessage = mTask->property("toolMessage").toString();
     mResult.sourceKept = code == 0 && mTask && mTask->property("sourceKept").toBool();
+    if (code == 0 && mTask)
+        mResult.resized = mTask->property("resized").toString();
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

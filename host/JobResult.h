@@ -19,6 +19,8 @@ struct JobResult
     qint64 bytesOut = 0;
     // The task delivered the source's own bytes because its result came out larger.
     bool sourceKept = false;
+    // "WxH" when the picture or frame was shrunk to fit --max-size; empty otherwise.
+    QString resized;
     double seconds = 0.0;
 
     static QString outcomeName(Outcome outcome);

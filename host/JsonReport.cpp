@@ -38,6 +38,8 @@ void JsonReport::fileFinished(const JobResult& result)
         object.insert(QStringLiteral("toolMessage"), result.toolMessage);
     if (result.sourceKept)
         object.insert(QStringLiteral("sourceKept"), true);
+    if (!result.resized.isEmpty())
+        object.insert(QStringLiteral("resized"), result.resized);
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 

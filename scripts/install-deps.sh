@@ -9,7 +9,7 @@ packages=(
     time bc python3
     qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
     libavformat-dev libavcodec-dev libavutil-dev ffmpeg
-    pngquant butteraugli
+    pngquant butteraugli libimage-exiftool-perl
     webp libjpeg-turbo-progs
     libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev zlib1g-dev
 )

@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -172,6 +175,49 @@ QByteArray withJpegFrameSize(const QByteArray& jpeg, quint16 width, quint16 heig
 QString photo(const QString& fileName)
 {
     return QStringLiteral(TEST_DATA_DIR "/photos/") + fileName;
+}
+
+bool photoWithLocation(const QString& path)
+{
+    QFile::remove(path);
+    if (!QFile::copy(photo(QStringLiteral("landscape_6.jpg")), path))
+        return false;
+    QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    return run(QStringLiteral("exiftool"),
+               {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                QStringLiteral("-GPSLatitude=48.8577"), QStringLiteral("-GPSLatitudeRef=N"),
+                QStringLiteral("-GPSLongitude=2.2950"), QStringLiteral("-GPSLongitudeRef=E"),
+                QStringLiteral("-XMP-exif:GPSLatitude=48.8577N"),
+                QStringLiteral("-XMP-exif:GPSLongitude=2.2950E"), QStringLiteral("-XMP-photoshop:City=Paris"),
+                QStringLiteral("-IPTC:City=Paris"), QStringLiteral("-IPTC:Keywords=tower"),
+                QStringLiteral("-XMP-dc:Title=Tower"), QStringLiteral("-Comment=taken on the tower"), path});
+}
+
+QVariantMap metadataTags(const QString& path)
+{
+    QProcess process;
+    process.start(QStringLiteral("exiftool"), {QStringLiteral("-j"), QStringLiteral("-a"),
+                                               QStringLiteral("-G1"), QStringLiteral("-s"), path});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    const QJsonArray files = QJsonDocument::fromJson(process.readAllStandardOutput()).array();
+    return files.isEmpty() ? QVariantMap() : files.first().toObject().toVariantMap();
+}
+
+QStringList metadataGroups(const QVariantMap& tags)
+{
+    static const QStringList structure{QStringLiteral("ExifTool"), QStringLiteral("System"),
+                                       QStringLiteral("File"),     QStringLiteral("Composite"),
+                                       QStringLiteral("JFIF"),     QStringLiteral("RIFF"),
+                                       QStringLiteral("PNG"),      QStringLiteral("PNG-pHYs")};
+    QStringList groups;
+    for (auto it = tags.cbegin(); it != tags.cend(); ++it) {
+        const QString group = it.key().section(QLatin1Char(':'), 0, 0);
+        if (it.key().contains(QLatin1Char(':')) && !structure.contains(group) && !groups.contains(group))
+            groups << group;
+    }
+    groups.sort();
+    return groups;
 }
 
 QStringList entriesStartingWith(const QString& dir, const QString& prefix)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 #include <QVector>
 
 // Test media made at run time with the real ffmpeg, and the checks tests run on results.
@@ -44,6 +45,19 @@ QByteArray withJpegFrameSize(const QByteArray& jpeg, quint16 width, quint16 heig
 
 // A real photograph kept with the tests.
 QString photo(const QString& fileName);
+
+// A copy of landscape_6.jpg (EXIF orientation 6, ICC profile) given, with exiftool, a place of
+// recording in EXIF GPS, XMP (exif:GPS*, photoshop:City) and IPTC (City), an XMP title, IPTC keywords
+// and a JPEG comment.
+bool photoWithLocation(const QString& path);
+
+// Every tag exiftool reads from a file, keyed "Group:Tag" with the group by location ("GPS", "IFD0",
+// "XMP-exif", "ICC_Profile", ...); empty when exiftool fails.
+QVariantMap metadataTags(const QString& path);
+
+// The groups of those tags that hold metadata: not exiftool's own, the file system's or the
+// container's structure (File, JFIF, RIFF, PNG, Composite, ...).
+QStringList metadataGroups(const QVariantMap& tags);
 
 // Entries in dir whose names start with prefix (the working folders a task may leave behind).
 QStringList entriesStartingWith(const QString& dir, const QString& prefix);

@@ -136,6 +136,8 @@ private slots:
     void previewList_data();
     void previewList();
     void hardwareList();
+    void fitsTheBox_data();
+    void fitsTheBox();
     void progressFilesAreNumberedPerProcess();
     void closestNumberRule_data();
     void closestNumberRule();
@@ -148,6 +150,8 @@ private slots:
     void realSourcesToEachContainer();
     void previewIsFifteenSeconds_data();
     void previewIsFifteenSeconds();
+    void stripsTheLocation_data();
+    void stripsTheLocation();
     void keepsTheSourceWhenTheResultGrows_data();
     void keepsTheSourceWhenTheResultGrows();
     void abortInTheMiddle();
@@ -739,6 +743,140 @@ void TestVideoCompressor::previewIsFifteenSeconds()
     QCOMPARE(progress.last().at(0).toFloat(), 1.0f);
 }
 
+// wide.mp4 is 1918x1080; rotated.mp4 is stored 320x240 and shown 240x320.
+void TestVideoCompressor::fitsTheBox_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("scale");
+    QTest::addColumn<int>("maxWidth");
+    QTest::addColumn<int>("maxHeight");
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<QString>("size"); // the scale filter
+    QTest::addColumn<QString>("resized");
+    QTest::newRow("width") << "wide.mp4"
+                           << "" << 640 << 0 << false << "scale=640:360"
+                           << "640x360";
+    QTest::newRow("odd width") << "wide.mp4"
+                               << "" << 641 << 0 << false << "scale=640:360"
+                               << "640x360";
+    QTest::newRow("height") << "wide.mp4"
+                            << "" << 0 << 480 << false << "scale=852:480"
+                            << "852x480";
+    QTest::newRow("box, height limits") << "wide.mp4"
+                                        << "" << 1280 << 600 << false << "scale=1066:600"
+                                        << "1066x600";
+    QTest::newRow("after the divisor, fits") << "wide.mp4"
+                                             << "2" << 1280 << 0 << false << "scale=960:540"
+                                             << "";
+    QTest::newRow("after the divisor") << "wide.mp4"
+                                       << "2" << 480 << 0 << false << "scale=480:270"
+                                       << "480x270";
+    QTest::newRow("never enlarged") << "wide.mp4"
+                                    << "" << 4000 << 4000 << false << "scale=1918:1080"
+                                    << "";
+    QTest::newRow("rotated") << "rotated.mp4"
+                             << "" << 0 << 160 << false << "scale=120:160"
+                             << "120x160";
+    QTest::newRow("preview") << "wide.mp4"
+                             << "" << 640 << 0 << true << "scale=640:360"
+                             << "640x360";
+}
+
+void TestVideoCompressor::fitsTheBox()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, scale);
+    QFETCH(int, maxWidth);
+    QFETCH(int, maxHeight);
+    QFETCH(bool, preview);
+    QFETCH(QString, size);
+    QFETCH(QString, resized);
+    VideoCompressor task({{"inputPath", fixture(source)},
+                          {"outputPath", path("out.mp4")},
+                          {"scale", scale},
+                          {"maxWidth", maxWidth},
+                          {"maxHeight", QString::number(maxHeight)}});
+    const QStringList list = preview ? task.makeVideoPreviewParam({}) : task.makeVideoCompressParam({});
+    const int filter = list.indexOf("-vf");
+    QVERIFY2(filter > 0, qPrintable(list.join(' ')));
+    QCOMPARE(list.value(filter + 1), size);
+    QCOMPARE(task.property("resized").toString(), resized);
+}
+
+// A clip with a place of recording, a title and a French audio track.
+void TestVideoCompressor::stripsTheLocation_data()
+{
+    QTest::addColumn<QString>("sourceName");
+    QTest::addColumn<QString>("outputName");
+    QTest::addColumn<QString>("policy");
+    QTest::newRow("mp4, gps") << "located.mp4"
+                              << "out.mp4"
+                              << "gps";
+    QTest::newRow("mp4, all") << "located.mp4"
+                              << "out.mp4"
+                              << "all";
+    QTest::newRow("mov, gps") << "located.mov"
+                              << "out.mov"
+                              << "gps";
+    QTest::newRow("mov to mkv, gps") << "located.mov"
+                                     << "out.mkv"
+                                     << "gps";
+}
+
+void TestVideoCompressor::stripsTheLocation()
+{
+    QFETCH(QString, sourceName);
+    QFETCH(QString, outputName);
+    QFETCH(QString, policy);
+    const QString source = path(sourceName), output = path(outputName);
+    QVERIFY(run(ffmpeg(), {"-v",
+                           "error",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "testsrc2=size=320x240:rate=25:duration=1",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "sine=duration=1",
+                           "-c:v",
+                           "libx264",
+                           "-preset",
+                           "ultrafast",
+                           "-c:a",
+                           "aac",
+                           "-metadata",
+                           "location=+48.8577+002.2950/",
+                           "-metadata",
+                           "location-eng=+48.8577+002.2950/",
+                           "-metadata",
+                           "title=Tower",
+                           "-metadata:s:a:0",
+                           "language=fra",
+                           source}));
+    const auto tags = [](const QString& file) {
+        QByteArray out;
+        run(ffprobe(),
+            {"-v", "error", "-show_entries", "format_tags:stream_tags=language", "-of", "flat", file}, &out);
+        return QString::fromUtf8(out).toLower();
+    };
+    QVERIFY(tags(source).contains("location"));
+    QVERIFY(MediaFixtures::metadataTags(source).contains("Composite:GPSLatitude"));
+
+    const auto task = makeTask(source, output, {{"strip", policy}, {"maxWidth", "160"}});
+    const TaskResult result = runTask(*task, 120000);
+    QCOMPARE(result.code, 0);
+    QCOMPARE(MediaFixtures::frameSize(output), QString("160x120"));
+    QCOMPARE(task->property("resized").toString(), QString("160x120"));
+    const QString left = tags(output);
+    QVERIFY2(!left.contains("location"), qPrintable(left));
+    const QVariantMap exif = MediaFixtures::metadataTags(output);
+    for (auto it = exif.cbegin(); it != exif.cend(); ++it)
+        QVERIFY2(!it.key().contains("GPS") && !it.key().contains("Location"), qPrintable(it.key()));
+    QCOMPARE(left.contains("tower"), policy == "gps");
+    QVERIFY(left.contains("fra")); // the streams keep their own tags
+}
+
 void TestVideoCompressor::keepsTheSourceWhenTheResultGrows_data()
 {
     QTest::addColumn<QString>("outputName");
@@ -865,6 +1003,12 @@ void TestVideoCompressor::keepsTheUsersFileWhenTheRunFails()
     const auto unsafe = makeTask(fixture("twoaudio.mkv"), output, {{"scale", "1 -y /tmp/x.mp4"}});
     QCOMPARE(runTask(*unsafe).code, FinishCode::InvalidRequest);
     QCOMPARE(readAll(output), QByteArray("the user's own file"));
+    // So do a malformed size limit or metadata policy.
+    for (const QVariantMap& bad : {QVariantMap{{"maxWidth", "-640"}}, QVariantMap{{"maxHeight", "1e3"}},
+                                   QVariantMap{{"maxWidth", "70000"}}, QVariantMap{{"strip", "none"}}}) {
+        QCOMPARE(runTask(*makeTask(fixture("twoaudio.mkv"), output, bad)).code, FinishCode::InvalidRequest);
+        QCOMPARE(readAll(output), QByteArray("the user's own file"));
+    }
 
     // Aborting a task that never ran deletes nothing.
     makeTask(fixture("twoaudio.mkv"), output)->abortTask();

@@ -96,6 +96,8 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void dryRunTouchesNothing();
+    void resizesAndStrips_data();
+    void resizesAndStrips();
 
 private:
     struct Outcome
@@ -537,13 +539,75 @@ void TestHost::dryRunTouchesNothing()
     };
     const QStringList before = tree();
 
-    const Outcome outcome =
-        host({"--dry-run", work.filePath("in"), "-o", work.filePath("out"), "--to", "webp"});
+    const Outcome outcome = host({"--dry-run", work.filePath("in"), "-o", work.filePath("out"), "--to",
+                                  "webp", "--max-size", "x100", "--strip", "all"});
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(tree(), before);
-    QVERIFY2(outcome.out.contains(QRegularExpression("a\\.png -> .*/out/a\\.webp: WebP .*quality 75")),
+    QVERIFY2(outcome.out.contains(QRegularExpression(
+                 "a\\.png -> .*/out/a\\.webp: WebP .*quality 75, max size x100, strip all")),
              qPrintable(outcome.out));
     QVERIFY2(outcome.out.contains("b.webp: would be skipped: the output exists"), qPrintable(outcome.out));
+}
+
+// located.jpg: orientation 6, ICC profile, GPS; clip.mp4: 320x240 with a location tag; kodim.png: 768x512.
+void TestHost::resizesAndStrips_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("resized"); // the "resized" key of located.jpg, clip.mp4, kodim.png
+    QTest::addColumn<bool>("located");        // the outputs still hold the place of recording
+    QTest::newRow("box and gps") << QStringList{"--max-size", "300x", "--strip", "gps"}
+                                 << QStringList{"300x225", "300x226", "300x200"} << false;
+    QTest::newRow("box that fits") << QStringList{"--max-size", "x2000"} << QStringList{"", "", ""} << true;
+}
+
+void TestHost::resizesAndStrips()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, resized);
+    QFETCH(bool, located);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QDir in(work.filePath("in"));
+    QVERIFY(in.mkpath("."));
+    QVERIFY(photoWithLocation(in.filePath("located.jpg")));
+    QVERIFY(run(ffmpeg(), {"-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=1",
+                           "-c:v", "libx264", "-preset", "ultrafast", "-crf", "10", "-metadata",
+                           "location=+48.8577+002.2950/", in.filePath("clip.mp4")}));
+    QVERIFY(QFile::copy(photo("kodim03.png"), in.filePath("kodim.png")));
+
+    const Outcome outcome = host(QStringList{"--json", in.path(), "-o", work.filePath("out")} + options);
+    QCOMPARE(outcome.exitCode, 0);
+    bool allParsed = false;
+    QMap<QString, QJsonObject> files;
+    for (const QJsonObject& object : jsonLines(outcome.out, &allParsed))
+        files.insert(QFileInfo(object.value("input").toString()).fileName(), object);
+    QVERIFY2(allParsed, qPrintable(outcome.out));
+    const QStringList names{"located.jpg", "clip.mp4", "kodim.png"};
+    for (int i = 0; i < names.size(); ++i) {
+        const QJsonObject file = files.value(names.at(i));
+        QCOMPARE(file.value("result").toString(), QString("succeeded"));
+        QCOMPARE(file.value("resized").toString(), resized.at(i));
+        if (!resized.at(i).isEmpty())
+            QCOMPARE(frameSize(work.filePath("out/" + names.at(i))), resized.at(i));
+    }
+    const QVariantMap photoTags = metadataTags(work.filePath("out/located.jpg"));
+    QCOMPARE(photoTags.contains("GPS:GPSLatitude"), located);
+    QVERIFY(photoTags.contains("ICC_Profile:ProfileDescription"));
+    QByteArray videoTags;
+    QVERIFY(run(ffprobe(), {"-v", "error", "-show_entries", "format_tags", work.filePath("out/clip.mp4")},
+                &videoTags));
+    QCOMPARE(videoTags.contains("location"), located);
+
+    // A malformed size or policy is refused with a clear line before anything runs.
+    for (const QStringList& bad :
+         {QStringList{"--max-size", "300"}, QStringList{"--max-size", "x"}, QStringList{"--max-size", "0x0"},
+          QStringList{"--max-size", "-300x"}, QStringList{"--strip", "exif"}}) {
+        const Outcome refused = host(QStringList{in.filePath("kodim.png"), work.filePath("bad.png")} + bad);
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY2(refused.err.startsWith("nerova-compress: " + bad.first() + " expects"),
+                 qPrintable(refused.err));
+        QVERIFY(!QFile::exists(work.filePath("bad.png")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHost)

@@ -294,6 +294,99 @@ private slots:
         QCOMPARE(storedXmp, xmp);
     }
 
+    // located.jpg: landscape_6.jpg (orientation 6, ICC) with a place of recording, a title and a
+    // comment; tagged.png: kodim03.png with a location in XMP and a comment, which pngquant copies on
+    // its own when it reads the PNG itself.
+    void resizesAndStrips_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("policy");
+        QTest::addColumn<QString>("size");
+        for (const char* target : {"png", "webp"})
+            for (const char* policy : {"gps", "all"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2, width").arg(target, policy)))
+                    << target << "located.jpg"
+                    << "300x" << policy << "300x225";
+        QTest::newRow("png, all, height") << "png"
+                                          << "located.jpg"
+                                          << "x200"
+                                          << "all"
+                                          << "267x200";
+        QTest::newRow("png from png, all, fits") << "png"
+                                                 << "tagged.png"
+                                                 << ""
+                                                 << "all"
+                                                 << "768x512";
+        QTest::newRow("png from png, gps, fits") << "png"
+                                                 << "tagged.png"
+                                                 << "2000x"
+                                                 << "gps"
+                                                 << "768x512";
+    }
+
+    void resizesAndStrips()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, source);
+        QFETCH(QString, box);
+        QFETCH(QString, policy);
+        QFETCH(QString, size);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString input = dir.filePath(source), output = dir.filePath("out." + target);
+        if (source == "located.jpg") {
+            QVERIFY(MediaFixtures::photoWithLocation(input));
+        } else {
+            QVERIFY(QFile::copy(MediaFixtures::photo("kodim03.png"), input));
+            QVERIFY(
+                MediaFixtures::run("exiftool", {"-q", "-overwrite_original", "-XMP-exif:GPSLatitude=48.8577N",
+                                                "-XMP-dc:Title=Tower", "-PNG:Comment=taken here", input}));
+        }
+        const QStringList limit = box.isEmpty() ? QStringList() : QStringList{"-maxsize", box};
+        const Run prepared =
+            cimage(QStringList{"-prepare", target, "-outdir", dir.path()} + limit + QStringList{input});
+        QVERIFY2(prepared.exitCode == 0, qPrintable(prepared.stdErr));
+        const bool resized = size != "768x512";
+        QCOMPARE(prepared.keys.value("resized"), resized ? size : QString());
+        const QString encoderInput = prepared.keys.value("input");
+        if (target == QLatin1String("png"))
+            QVERIFY(MediaFixtures::run("pngquant", {"--force", "--output", output, encoderInput}));
+        else
+            QVERIFY(ffmpeg({"-i", encoderInput, "-c:v", "libwebp", "-quality", "90", output}));
+        const Run finished = cimage({"-finish", target, "-from", input, "-strip", policy, output});
+        QVERIFY2(finished.exitCode == 0, qPrintable(finished.stdErr));
+        QCOMPARE(MediaFixtures::frameSize(output), size);
+
+        const QVariantMap tags = MediaFixtures::metadataTags(output);
+        QVERIFY(!tags.isEmpty());
+        for (auto it = tags.cbegin(); it != tags.cend(); ++it)
+            QVERIFY2(!it.key().contains("GPS") && !it.key().contains("City"), qPrintable(it.key()));
+        const bool photo = source == "located.jpg";
+        QCOMPARE(tags.contains("ICC_Profile:ProfileDescription"), photo);
+        if (policy == "gps") {
+            QCOMPARE(tags.value("XMP-dc:Title").toString(), QString("Tower"));
+            if (photo) {
+                QCOMPARE(tags.value("IFD0:Orientation").toString(), QString("Horizontal (normal)"));
+                QCOMPARE(tags.value("ExifIFD:ExifImageWidth").toInt(), 300);
+            }
+        } else {
+            const QStringList groups = MediaFixtures::metadataGroups(tags);
+            QVERIFY2(std::all_of(groups.cbegin(), groups.cend(),
+                                 [](const QString& g) { return g.startsWith("ICC"); }),
+                     qPrintable(groups.join(' ')));
+            QVERIFY(!tags.contains("PNG:Comment"));
+        }
+        // Upright and resized like ffmpeg's Lanczos filter does it, as far as the encoder lets it show.
+        const QString reference = dir.filePath("reference.png");
+        const QStringList sides = size.split('x');
+        QVERIFY(ffmpeg(
+            {"-i", input, "-vf", QString("scale=%1:%2:flags=lanczos").arg(sides[0], sides[1]), reference}));
+        const double similarity = MediaFixtures::ssim(reference, output);
+        QVERIFY2(similarity >= 0.95, qPrintable(QString::number(similarity)));
+    }
+
     void leavesOutputAloneWithoutMetadata()
     {
         QTemporaryDir dir;

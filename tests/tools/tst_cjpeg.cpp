@@ -612,6 +612,9 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"-outfile", "out.jpg", "-fast", in};
         QTest::newRow("quality not a number") << QStringList{"-outfile", "out.jpg", "-quality", "high", in};
         QTest::newRow("two inputs") << QStringList{"-outfile", "out.jpg", in, in};
+        QTest::newRow("box without x") << QStringList{"-outfile", "out.jpg", "-maxsize", "300", in};
+        QTest::newRow("box side not a number") << QStringList{"-outfile", "out.jpg", "-maxsize", "x-5", in};
+        QTest::newRow("unknown strip policy") << QStringList{"-outfile", "out.jpg", "-strip", "none", in};
     }
 
     void rejectsBadCommandLines()
@@ -626,6 +629,128 @@ private slots:
         QCOMPARE(process.exitCode(), 2);
         QCOMPARE(QString::fromLocal8Bit(process.readAllStandardError()).trimmed().count('\n'), 0);
         QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // kodim03.png is 768x512; portrait.png is it turned, 512x768; landscape_6.jpg is stored 450x600 and
+    // shown 600x450; large.jpg is kodim03 at 3072x2048, which the JPEG decoder first scales down.
+    void resizesToFitTheBox_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<bool>("resized");
+        QTest::newRow("landscape, width") << "kodim03.png"
+                                          << "384x"
+                                          << "384x256" << true;
+        QTest::newRow("landscape, height") << "kodim03.png"
+                                           << "x128"
+                                           << "192x128" << true;
+        QTest::newRow("landscape, box") << "kodim03.png"
+                                        << "300x300"
+                                        << "300x200" << true;
+        QTest::newRow("portrait, width") << "portrait.png"
+                                         << "256x"
+                                         << "256x384" << true;
+        QTest::newRow("portrait, height") << "portrait.png"
+                                          << "x300"
+                                          << "200x300" << true;
+        QTest::newRow("portrait, box") << "portrait.png"
+                                       << "300x300"
+                                       << "200x300" << true;
+        QTest::newRow("orientation 6, width") << "landscape_6.jpg"
+                                              << "301x"
+                                              << "301x226" << true;
+        QTest::newRow("orientation 6, height") << "landscape_6.jpg"
+                                               << "x150"
+                                               << "200x150" << true;
+        QTest::newRow("orientation 6, box") << "landscape_6.jpg"
+                                            << "400x400"
+                                            << "400x300" << true;
+        QTest::newRow("never enlarged") << "kodim03.png"
+                                        << "2000x2000"
+                                        << "768x512" << false;
+        QTest::newRow("large JPEG") << "large.jpg"
+                                    << "384x"
+                                    << "384x256" << true;
+    }
+
+    void resizesToFitTheBox()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, box);
+        QFETCH(QString, size);
+        QFETCH(bool, resized);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString input = photo(source);
+        if (source == "portrait.png" || source == "large.jpg") {
+            input = dir.filePath(source);
+            const QString filter = source == "portrait.png" ? "transpose=clock" : "scale=3072:2048";
+            QVERIFY(ffmpeg({"-i", photo("kodim03.png"), "-vf", filter, "-q:v", "2", input}));
+        }
+        const QString output = dir.filePath("out.jpg");
+        const Run r = runCJpeg({"-outfile", output, "-quality", "95", "-maxsize", box, input});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        QCOMPARE(MediaFixtures::frameSize(output), size);
+        QCOMPARE(r.stdOut.trimmed(), resized ? "resized=" + size.toLatin1() : QByteArray());
+        // Shown upright, so the orientation must no longer turn it; the colour profile stays.
+        const QVector<Segment> segments = MediaFixtures::jpegSegmentsOf(readAll(output));
+        const QByteArray exif = jpegApp1(segments, QByteArray("Exif\0\0", 6));
+        QVERIFY(exif.isEmpty() || exifPayloadOrientation(exif) == 1);
+        QCOMPARE(MediaFixtures::jpegIccProfile(segments).isEmpty(),
+                 MediaFixtures::jpegIccProfile(MediaFixtures::jpegSegmentsOf(readAll(input))).isEmpty());
+        // As close to ffmpeg's own Lanczos resize of the upright picture as a fine JPEG gets.
+        const QString reference = dir.filePath("reference.png");
+        const QStringList sides = size.split('x');
+        QVERIFY(ffmpeg(
+            {"-i", input, "-vf", QString("scale=%1:%2:flags=lanczos").arg(sides[0], sides[1]), reference}));
+        const double similarity = MediaFixtures::ssim(reference, output);
+        QVERIFY2(similarity >= 0.97, qPrintable(QString::number(similarity)));
+    }
+
+    // landscape_6.jpg with a place of recording in EXIF and XMP, a title and a comment.
+    void stripsMetadata_data()
+    {
+        QTest::addColumn<QString>("policy");
+        QTest::newRow("gps") << "gps";
+        QTest::newRow("all") << "all";
+    }
+
+    void stripsMetadata()
+    {
+        QFETCH(QString, policy);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString input = dir.filePath("located.jpg"), output = dir.filePath("out.jpg");
+        QVERIFY(MediaFixtures::photoWithLocation(input));
+        const QVariantMap before = MediaFixtures::metadataTags(input);
+        QVERIFY(before.contains("GPS:GPSLatitude") && before.contains("IPTC:City") &&
+                before.contains("XMP-photoshop:City"));
+        const Run r = runCJpeg({"-outfile", output, "-quality", "95", "-strip", policy, input});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.stdErr));
+        const QVariantMap tags = MediaFixtures::metadataTags(output);
+        QVERIFY(!tags.isEmpty());
+        for (auto it = tags.cbegin(); it != tags.cend(); ++it)
+            QVERIFY2(!it.key().contains("GPS") && !it.key().contains("City"), qPrintable(it.key()));
+        QVERIFY(tags.contains("ICC_Profile:ProfileDescription"));
+        if (policy == "gps") {
+            QCOMPARE(tags.value("IFD0:Orientation").toString(), QString("Rotate 90 CW"));
+            QCOMPARE(tags.value("XMP-dc:Title").toString(), QString("Tower"));
+            QCOMPARE(tags.value("IPTC:Keywords").toString(), QString("tower"));
+            QCOMPARE(tags.value("File:Comment").toString(), QString("taken on the tower"));
+            QCOMPARE(MediaFixtures::frameSize(output), QString("450x600"));
+            return;
+        }
+        const QStringList groups = MediaFixtures::metadataGroups(tags);
+        QVERIFY2(
+            std::all_of(groups.cbegin(), groups.cend(), [](const QString& g) { return g.startsWith("ICC"); }),
+            qPrintable(groups.join(' ')));
+        // Without EXIF the pixels themselves are upright: the picture shows as before.
+        QCOMPARE(MediaFixtures::frameSize(output), QString("600x450"));
+        const QString upright = dir.filePath("upright.png");
+        QVERIFY(ffmpeg({"-i", input, upright}));
+        QCOMPARE(MediaFixtures::frameSize(upright), QString("600x450"));
+        QVERIFY(MediaFixtures::ssim(upright, output) >= 0.97);
     }
 
     void handlesQualityValues()

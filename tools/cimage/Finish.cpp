@@ -1,10 +1,12 @@
 #include "Tasks.h"
 
 #include "Error.h"
+#include "MetadataPolicy.h"
 #include "Orientation.h"
 #include "OutputFile.h"
 #include "PngFile.h"
 #include "Readers.h"
+#include "Resampler.h"
 #include "SourceProbe.h"
 
 #include <cstring>
@@ -31,11 +33,15 @@ struct Carried
     int loop = 1;
 };
 
-Carried collect(const std::string& source)
+Carried collect(const std::string& source, cjpeg::StripPolicy strip, cjpeg::PixelSize outputSize)
 {
     cjpeg::ImageFormat format{};
     auto reader = cjpeg::openImage(source, &format);
     cjpeg::Metadata metadata = reader->metadata();
+    cjpeg::applyStripPolicy(metadata, strip);
+    // After a resize the EXIF would still name the source's size.
+    if (outputSize.width > 0)
+        cjpeg::setExifPixelSize(metadata.exif, outputSize.width, outputSize.height);
     Carried carried;
     carried.loop = probeAnimation(source, format).loop;
     // pngquant and ffmpeg always write colour images, which a gray profile would mislabel.
@@ -89,11 +95,38 @@ PngChunk iccpChunk(const std::vector<std::uint8_t>& icc)
     return chunk;
 }
 
-// Inserts iCCP, eXIf and the XMP iTXt right after IHDR (they must precede PLTE and IDAT), replacing
-// any the tool wrote; sRGB gives way to the profile.
-void finishPng(const Carried& carried, const std::string& output)
+// Whether a text chunk holds a copy of EXIF, IPTC or XMP (as some editors store them), which a strip
+// policy must not let through beside the chunks it rewrites.
+bool isRawProfileText(const PngChunk& chunk)
 {
-    std::vector<PngChunk> chunks = parsePng(readFile(output));
+    const char keyword[] = "Raw profile type";
+    return (chunk.type == "tEXt" || chunk.type == "zTXt" || chunk.type == "iTXt") &&
+           chunk.data.size() > sizeof keyword - 1 &&
+           std::memcmp(chunk.data.data(), keyword, sizeof keyword - 1) == 0;
+}
+
+// Whether the encoder's copy of a chunk goes under the strip policy: everything but colour under All
+// (pngquant copies the source's text chunks on its own), the metadata copies under Gps.
+bool strippedChunk(const PngChunk& chunk, cjpeg::StripPolicy strip)
+{
+    switch (strip) {
+    case cjpeg::StripPolicy::None:
+        return false;
+    case cjpeg::StripPolicy::Gps:
+        return isRawProfileText(chunk) || isXmpText(chunk) || chunk.type == "eXIf";
+    case cjpeg::StripPolicy::All:
+        return chunk.type == "tEXt" || chunk.type == "zTXt" || chunk.type == "iTXt" || chunk.type == "eXIf" ||
+               chunk.type == "tIME";
+    }
+    return false;
+}
+
+// Inserts iCCP, eXIf and the XMP iTXt right after IHDR (they must precede PLTE and IDAT), replacing
+// any the tool wrote; sRGB gives way to the profile. Chunks the policy strips go.
+void finishPng(const Carried& carried, const std::string& output, const std::vector<std::uint8_t>& file,
+               cjpeg::StripPolicy strip)
+{
+    std::vector<PngChunk> chunks = parsePng(file);
     std::vector<PngChunk> added;
     if (!carried.icc.empty())
         added.push_back(iccpChunk(carried.icc));
@@ -107,8 +140,7 @@ void finishPng(const Carried& carried, const std::string& output)
         std::memcpy(text.data.data() + prefix, carried.xmp.data(), carried.xmp.size());
         added.push_back(std::move(text));
     }
-    if (added.empty())
-        return;
+    bool changed = !added.empty();
     std::vector<PngChunk> result;
     for (PngChunk& chunk : chunks) {
         const bool replaced = (chunk.type == "iCCP" && !carried.icc.empty()) ||
@@ -117,11 +149,17 @@ void finishPng(const Carried& carried, const std::string& output)
                               (isXmpText(chunk) && !carried.xmp.empty());
         if (replaced)
             continue;
+        if (strippedChunk(chunk, strip)) {
+            changed = true;
+            continue;
+        }
         const bool header = chunk.type == "IHDR";
         result.push_back(std::move(chunk));
         if (header)
             result.insert(result.end(), added.begin(), added.end());
     }
+    if (!changed)
+        return;
     const std::vector<std::uint8_t> bytes = assemblePng(result);
     replaceFile(output, bytes.data(), bytes.size());
 }
@@ -181,9 +219,8 @@ bool replaceInsteadOfBlend(WebPMux* mux)
     return changed;
 }
 
-void finishWebp(const Carried& carried, const std::string& output)
+void finishWebp(const Carried& carried, const std::string& output, const std::vector<std::uint8_t>& bytes)
 {
-    const std::vector<std::uint8_t> bytes = readFile(output);
     const WebPData input{bytes.data(), bytes.size()};
     std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&input, 1));
     if (!mux)
@@ -220,15 +257,34 @@ void finishWebp(const Carried& carried, const std::string& output)
     replaceFile(output, assembled.data.bytes, assembled.data.size);
 }
 
+// The size of the picture in a PNG or WebP file; {0, 0} when it cannot be read.
+cjpeg::PixelSize pictureSize(Target target, const std::vector<std::uint8_t>& file)
+{
+    if (target == Target::Webp) {
+        int width = 0, height = 0;
+        if (!WebPGetInfo(file.data(), file.size(), &width, &height))
+            return {};
+        return {width, height};
+    }
+    // IHDR is the first chunk: width and height right after its type.
+    if (file.size() < 24 || std::memcmp(file.data() + 12, "IHDR", 4) != 0)
+        return {};
+    const auto be32 = [&](std::size_t at) {
+        return int(file[at]) << 24 | int(file[at + 1]) << 16 | int(file[at + 2]) << 8 | int(file[at + 3]);
+    };
+    return {be32(16), be32(20)};
+}
+
 } // namespace
 
-void finish(Target target, const std::string& source, const std::string& output)
+void finish(Target target, const std::string& source, const std::string& output, cjpeg::StripPolicy strip)
 {
-    const Carried carried = collect(source);
+    const std::vector<std::uint8_t> file = readFile(output);
+    const Carried carried = collect(source, strip, pictureSize(target, file));
     if (target == Target::Png)
-        finishPng(carried, output);
+        finishPng(carried, output, file, strip);
     else
-        finishWebp(carried, output);
+        finishWebp(carried, output, file);
 }
 
 } // namespace cimage

@@ -1,6 +1,7 @@
 #include "Tasks.h"
 
 #include "Error.h"
+#include "FittedImage.h"
 #include "Orientation.h"
 #include "OutputFile.h"
 #include "PngFile.h"
@@ -100,7 +101,7 @@ bool ffmpegReadsAsIs(ImageFormat format, const cjpeg::ImageInfo& info)
 
 } // namespace
 
-void prepare(Target target, const std::string& input, const std::string& outDir)
+void prepare(Target target, const std::string& input, const std::string& outDir, int maxWidth, int maxHeight)
 {
     ImageFormat format{};
     {
@@ -110,6 +111,7 @@ void prepare(Target target, const std::string& input, const std::string& outDir)
     const Animation animation = probeAnimation(input, format);
     std::string prepared = input;
     bool turned = false;
+    cjpeg::PixelSize resized;
 
     if (target == Target::Webp && animation.frames > 1) {
         // ffmpeg reads GIF and APNG animations with their timing; it cannot decode animated WebP.
@@ -117,14 +119,22 @@ void prepare(Target target, const std::string& input, const std::string& outDir)
             prepared = intermediatePath(input, outDir, "apng");
             writeApng(input, prepared);
         }
+        // The encoder shrinks every frame itself, to the size given here.
+        const auto reader = cjpeg::openImage(input);
+        resized = cjpeg::fitInside(reader->info().width, reader->info().height, maxWidth, maxHeight);
     } else {
         auto reader = cjpeg::openImage(input);
         const int orientation = cjpeg::exifOrientation(reader->metadata().exif);
+        const bool transposed = orientation >= 5;
+        const bool fits =
+            cjpeg::fitInside(transposed ? reader->info().height : reader->info().width,
+                             transposed ? reader->info().width : reader->info().height, maxWidth, maxHeight)
+                .width == 0;
         const bool asIs =
-            orientation == 1 &&
+            orientation == 1 && fits &&
             (target == Target::Png ? format == ImageFormat::Png : ffmpegReadsAsIs(format, reader->info()));
         if (!asIs) {
-            const auto image = cjpeg::readOriented(*reader, orientation);
+            const auto image = cjpeg::readUprightFitted(*reader, orientation, maxWidth, maxHeight, &resized);
             reader.reset();
             turned = orientation != 1;
             prepared = intermediatePath(input, outDir, target == Target::Png ? "png" : "pam");
@@ -136,6 +146,8 @@ void prepare(Target target, const std::string& input, const std::string& outDir)
     }
     std::printf("input=%s\nformat=%s\nframes=%d\nloop=%d\nturned=%d\n", prepared.c_str(),
                 cjpeg::formatName(format), animation.frames, animation.loop, turned ? 1 : 0);
+    if (resized.width > 0)
+        std::printf("resized=%dx%d\n", resized.width, resized.height);
 }
 
 } // namespace cimage

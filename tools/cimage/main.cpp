@@ -1,7 +1,8 @@
 // cImage: prepares images for pngquant and ffmpeg and puts the source's metadata back afterwards.
-//   cImage -prepare png|webp -outdir DIR IN
-//   cImage -finish png|webp -from IN OUT
+//   cImage -prepare png|webp -outdir DIR [-maxsize WxH] IN
+//   cImage -finish png|webp -from IN [-strip gps|all] OUT
 
+#include "Resampler.h"
 #include "Tasks.h"
 
 #include <cstdio>
@@ -25,6 +26,10 @@ struct Command
     cimage::Target target = cimage::Target::Png;
     std::string directory; // -outdir for prepare
     std::string source;    // -from for finish
+    int maxWidth = 0;      // -maxsize for prepare
+    int maxHeight = 0;
+    bool boxed = false;
+    cjpeg::StripPolicy strip = cjpeg::StripPolicy::None; // -strip for finish
     std::vector<std::string> files;
 };
 
@@ -45,6 +50,13 @@ bool parse(const std::vector<std::string>& args, Command& command)
             command.directory = args[++i];
         } else if (arg == "-from" && hasValue) {
             command.source = args[++i];
+        } else if (arg == "-maxsize" && hasValue) {
+            if (!cjpeg::parseBox(args[++i], command.maxWidth, command.maxHeight))
+                return false;
+            command.boxed = true;
+        } else if (arg == "-strip" && hasValue) {
+            if (!cjpeg::parseStripPolicy(args[++i], command.strip))
+                return false;
         } else if (!arg.empty() && arg[0] == '-') {
             return false;
         } else {
@@ -53,8 +65,9 @@ bool parse(const std::vector<std::string>& args, Command& command)
     }
     if (!haveMode || command.files.size() != 1)
         return false;
-    return command.prepare ? !command.directory.empty() && command.source.empty()
-                           : !command.source.empty() && command.directory.empty();
+    return command.prepare ? !command.directory.empty() && command.source.empty() &&
+                                 command.strip == cjpeg::StripPolicy::None
+                           : !command.source.empty() && command.directory.empty() && !command.boxed;
 }
 
 } // namespace
@@ -69,16 +82,17 @@ int main(int argc, char** argv)
     }
     Command command;
     if (!parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc), command)) {
-        std::fprintf(stderr, "cImage: usage: cImage -prepare png|webp -outdir DIR IN | "
-                             "cImage -finish png|webp -from IN OUT\n");
+        std::fprintf(stderr, "cImage: usage: cImage -prepare png|webp -outdir DIR [-maxsize WxH] IN | "
+                             "cImage -finish png|webp -from IN [-strip gps|all] OUT\n");
         return kExitUsage;
     }
     const std::string& subject = command.prepare ? command.files[0] : command.source;
     try {
         if (command.prepare)
-            cimage::prepare(command.target, command.files[0], command.directory);
+            cimage::prepare(command.target, command.files[0], command.directory, command.maxWidth,
+                            command.maxHeight);
         else
-            cimage::finish(command.target, command.source, command.files[0]);
+            cimage::finish(command.target, command.source, command.files[0], command.strip);
         return std::fflush(stdout) == 0 ? 0 : kExitFailed;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "cImage: %s: out of memory\n", subject.c_str());

@@ -56,6 +56,13 @@ public:
     virtual const std::uint8_t* nextRow() = 0;
     // Called once all rows were taken, so a reader can verify the rest of the file.
     virtual void finish() {}
+    // Asks for the rows scaled down by 1/denominator (2, 4 or 8) while decoding, before the first row
+    // is taken; info() then gives the smaller size. False when the format cannot do that.
+    virtual bool shrinkWhileDecoding(int denominator)
+    {
+        (void)denominator;
+        return false;
+    }
 
 protected:
     ImageInfo info_;

@@ -44,6 +44,14 @@ Options parseOptions(const std::vector<std::string>& args)
                 if (i + 2 < count && args[i + 1].empty())
                     ++i;
             }
+        } else if (arg == "-maxsize") {
+            if (last || !parseBox(args[i + 1], options.maxWidth, options.maxHeight))
+                throw UsageError("-maxsize needs a box WxH (either side may be left out)");
+            ++i;
+        } else if (arg == "-strip") {
+            if (last || !parseStripPolicy(args[i + 1], options.strip))
+                throw UsageError("-strip needs gps or all");
+            ++i;
         } else if (arg == "-baseline") {
             // As in libjpeg's tools: quantisation tables a baseline decoder accepts (8-bit), which they
             // always are here. It does not turn progressive scans off.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MetadataPolicy.h"
+#include "Resampler.h"
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +17,11 @@ struct Options
     int quality = 75;
     // Progressive scans code smaller and every current decoder reads them; -sequential opts out.
     bool progressive = true;
+    // -maxsize WxH: the box the picture is shrunk to fit, 0 = no limit on that side.
+    int maxWidth = 0;
+    int maxHeight = 0;
+    // -strip gps|all: what metadata is left out.
+    StripPolicy strip = StripPolicy::None;
 };
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.
