@@ -25,6 +25,7 @@ private slots:
 
     void exitCodes_data();
     void exitCodes();
+    void resultWritesThroughALinkedOutput();
 
 private:
     QSharedPointer<ICompressTask> makeTask(const QString& behaviour, const QString& outputSuffix = "jpg");
@@ -151,6 +152,21 @@ void TestImageTaskFaults::exitCodes()
         QVERIFY(delivered != mUserBytes && delivered != sourceBytes && !delivered.isEmpty());
     QCOMPARE(compressTask(task)->status(),
              int(code == 0 ? CompressTask::StatusSucceeded : CompressTask::StatusFailed));
+}
+
+void TestImageTaskFaults::resultWritesThroughALinkedOutput()
+{
+    // A user who links their output to a file elsewhere keeps the link; the file it names gets the result.
+    const QString linked = mWork->filePath("elsewhere.jpg");
+    QVERIFY(QFile::rename(mOutput, linked));
+    QVERIFY(QFile::link(linked, mOutput));
+    QVERIFY(writeAll(mSource, QByteArray("\xff\xd8\xff") + mSourceBytes));
+    const auto task = makeTask("exit:0");
+    const TaskResult result = runTask(*task);
+    QCOMPARE(result.code, 0);
+    QVERIFY(QFileInfo(mOutput).isSymLink());
+    const QByteArray delivered = readAll(linked);
+    QVERIFY(!delivered.isEmpty() && delivered != mUserBytes);
 }
 
 QTEST_GUILESS_MAIN(TestImageTaskFaults)
