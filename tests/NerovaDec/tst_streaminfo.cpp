@@ -1,4 +1,5 @@
 #include <NerovaDec/StreamInfo.h>
+#include <NerovaDec/TimestampMath.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -60,6 +61,7 @@ private slots:
     void displaySize_data();
     void displaySize();
     void audioAndBasicRecords();
+    void timestampMathSaturates();
     void streamTimeBase();
     void coverTestOnMissingFile();
 };
@@ -283,6 +285,27 @@ void TestStreamInfo::coverTestOnMissingFile()
     QTemporaryDir dir;
     QVERIFY(isCoverStream(dir.filePath(QStringLiteral("missing.wma")), 0) == false);
     QVERIFY(isCoverStream(QString(), 0) == false);
+}
+
+void TestStreamInfo::timestampMathSaturates()
+{
+    // Damaged files carry arbitrary 64-bit timestamps: sums saturate towards the side they overflow to.
+    using namespace Nerova::TimestampMath;
+    constexpr qint64 hi = std::numeric_limits<qint64>::max();
+    constexpr qint64 lo = std::numeric_limits<qint64>::min();
+    QCOMPARE(add(hi, 1), hi);
+    QCOMPARE(add(lo, -1), lo);
+    QCOMPARE(add(-5, 3), qint64(-2));
+    QCOMPARE(sub(lo, 1), lo);
+    QCOMPARE(sub(hi, -1), hi);
+    QCOMPARE(sub(3, 5), qint64(-2));
+    QCOMPARE(mul(hi, 2), hi);
+    QCOMPARE(mul(hi, -2), lo);
+    QCOMPARE(mul(lo, -1), hi);
+    QCOMPARE(mul(-4, 5), qint64(-20));
+    // A running total kept as a 32-bit register keeps it: it wraps rather than sticks.
+    QCOMPARE(wrap32(qint64(std::numeric_limits<qint32>::max()) + 1), std::numeric_limits<qint32>::min());
+    QCOMPARE(wrap32(-1), qint32(-1));
 }
 
 QTEST_GUILESS_MAIN(TestStreamInfo)
