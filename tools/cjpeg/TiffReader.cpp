@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
+#include <limits>
 #include <vector>
 
 #include <tiffio.h>
@@ -105,6 +105,52 @@ void readLab(TIFF* tiff, std::uint16_t photometric, std::uint16_t samples, Buffe
     }
 }
 
+// libtiff's client I/O over a stdio stream, for streams without a path (bytes in memory).
+tmsize_t readStream(thandle_t handle, void* buffer, tmsize_t size)
+{
+    return static_cast<tmsize_t>(
+        std::fread(buffer, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(handle)));
+}
+
+tmsize_t writeStream(thandle_t, void*, tmsize_t)
+{
+    return -1;
+}
+
+toff_t seekStream(thandle_t handle, toff_t offset, int whence)
+{
+    auto* file = static_cast<std::FILE*>(handle);
+    // An offset beyond what a long holds cannot be in the stream; libtiff takes the failure as damage.
+    if (offset > static_cast<toff_t>(std::numeric_limits<long>::max()) ||
+        std::fseek(file, static_cast<long>(offset), whence) != 0)
+        return static_cast<toff_t>(-1);
+    return static_cast<toff_t>(std::ftell(file));
+}
+
+int closeStream(thandle_t)
+{
+    return 0; // the stream belongs to the caller
+}
+
+toff_t streamSize(thandle_t handle)
+{
+    auto* file = static_cast<std::FILE*>(handle);
+    const long pos = std::ftell(file);
+    std::fseek(file, 0, SEEK_END);
+    const long end = std::ftell(file);
+    std::fseek(file, pos, SEEK_SET);
+    return end > 0 ? static_cast<toff_t>(end) : 0;
+}
+
+int mapNothing(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void unmapNothing(thandle_t, void*, toff_t) {}
+
+std::unique_ptr<ImageReader> decode(TiffPtr tiff);
+
 } // namespace
 
 // Decodes the first TIFF directory through libtiff's RGBA interface, which covers every photometric
@@ -113,7 +159,22 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
 {
     TIFFSetErrorHandler(onTiffError);
     TIFFSetWarningHandler(onTiffWarning);
-    TiffPtr tiff(TIFFOpen(path.c_str(), "r"));
+    return decode(TiffPtr(TIFFOpen(path.c_str(), "r")));
+}
+
+std::unique_ptr<ImageReader> readTiff(FilePtr file)
+{
+    TIFFSetErrorHandler(onTiffError);
+    TIFFSetWarningHandler(onTiffWarning);
+    // The whole image is decoded before the stream closes at the end of this call.
+    return decode(TiffPtr(TIFFClientOpen("stream", "r", file.get(), readStream, writeStream, seekStream,
+                                         closeStream, streamSize, mapNothing, unmapNothing)));
+}
+
+namespace {
+
+std::unique_ptr<ImageReader> decode(TiffPtr tiff)
+{
     if (!tiff)
         fail();
     char why[1024] = {};
@@ -175,5 +236,7 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     image->setMetadata(readMetadata(tiff.get()));
     return image;
 }
+
+} // namespace
 
 } // namespace cjpeg
