@@ -177,10 +177,6 @@ std::unique_ptr<ImageReader> decode(TiffPtr tiff)
 {
     if (!tiff)
         fail();
-    char why[1024] = {};
-    if (!TIFFRGBAImageOK(tiff.get(), why))
-        throw Error(std::string("unsupported TIFF: ") + why);
-
     std::uint32_t width = 0, height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
@@ -195,13 +191,18 @@ std::unique_ptr<ImageReader> decode(TiffPtr tiff)
     const bool alpha = extraSamples > 0 && extraTypes &&
                        (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
     const int channels = (gray ? 1 : 3) + (alpha ? 1 : 0);
+    // libtiff's RGBA interface refuses ICC-coded Lab, which readLab converts itself.
+    const bool plainLab = isPlainLab(tiff.get(), photometric, samples);
+    char why[1024] = {};
+    if (!plainLab && !TIFFRGBAImageOK(tiff.get(), why))
+        throw Error(std::string("unsupported TIFF: ") + why);
 
     // The RGBA raster (4 bytes per pixel) is packed down in the same memory afterwards.
     auto image =
         std::make_unique<BufferedImage>(static_cast<int>(width), static_cast<int>(height), channels, 4);
     // Other decoders often get CMYK, Lab, 16-bit or premultiplied TIFFs wrong; this one does not.
     image->setUnusualCoding();
-    if (isPlainLab(tiff.get(), photometric, samples)) {
+    if (plainLab) {
         readLab(tiff.get(), photometric, samples, *image);
         image->setMetadata(readMetadata(tiff.get()));
         return image;
