@@ -15,8 +15,11 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 
 #include <limits>
 #include <memory>
@@ -70,6 +73,33 @@ bool wantsVobDemuxer(const QString& path, bool forceVob)
     return getConfig().value(QString::fromLatin1(kVob_DeMux_Enabled)).toBool();
 }
 
+// The in-memory files by path; a QByteArray shares its bytes, so every open reads the same memory.
+struct MemoryFiles
+{
+    QMutex mutex;
+    QHash<QString, QByteArray> files;
+};
+
+MemoryFiles& memoryFiles()
+{
+    static MemoryFiles instance;
+    return instance;
+}
+
+// A device over the in-memory file at path, or none when path is not one.
+QSharedPointer<QIODevice> openMemoryFile(const QString& path)
+{
+    MemoryFiles& memory = memoryFiles();
+    QMutexLocker lock(&memory.mutex);
+    const auto found = memory.files.constFind(path);
+    if (found == memory.files.cend())
+        return {};
+    auto buffer = QSharedPointer<QBuffer>::create();
+    buffer->setData(*found);
+    buffer->open(QIODevice::ReadOnly);
+    return buffer;
+}
+
 } // namespace
 
 int qrc_read_packet(void* opaque, uint8_t* buffer, int size)
@@ -121,7 +151,10 @@ bool FFDemuxer::open(const QString& path)
         return false;
 
     int result = 0;
-    if (!path.startsWith(QLatin1Char(':'))) {
+    if (QSharedPointer<QIODevice> memory = openMemoryFile(path)) {
+        mQrcFile = memory;
+        result = openResource();
+    } else if (!path.startsWith(QLatin1Char(':'))) {
         AVFormatContext* context = nullptr;
         result = avformat_open_input(&context, path.toUtf8().constData(), nullptr, nullptr);
         mFormatCtx = makeAVFormatContextPtr(context);
@@ -154,16 +187,16 @@ bool FFDemuxer::open(const QString& path)
     return true;
 }
 
-// Opens mQrcFile through a custom I/O context and makes the result mFormatCtx. The I/O context and the
-// file belong to the format context's owner: they are freed after the context is closed, whoever holds it
-// last. Returns avformat_open_input's code.
+// Opens mQrcFile (a Qt resource or an in-memory file) through a custom I/O context and makes the result
+// mFormatCtx. The I/O context and the file belong to the format context's owner: they are freed after the
+// context is closed, whoever holds it last. Returns avformat_open_input's code.
 int FFDemuxer::openResource()
 {
     // Destroyed by the last holder of the format context: it closes the context first, then frees the
     // I/O context and lets the file go.
     struct ResourceInput
     {
-        QSharedPointer<QFile> file;
+        QSharedPointer<QIODevice> file;
         AVIOContextPtr io;
         QSharedPointer<AVFormatContext> context;
 
@@ -177,8 +210,7 @@ int FFDemuxer::openResource()
     input->file = mQrcFile;
 
     // No buffer of our own: libavformat gives the context one sized for probing on its first read.
-    input->io.reset(avio_alloc_context(nullptr, 0, 0, static_cast<QIODevice*>(mQrcFile.data()),
-                                       qrc_read_packet, nullptr, qrc_seek));
+    input->io.reset(avio_alloc_context(nullptr, 0, 0, mQrcFile.data(), qrc_read_packet, nullptr, qrc_seek));
     if (!input->io)
         return AVERROR(ENOMEM);
 
@@ -353,6 +385,20 @@ QSharedPointer<FFDemuxer> FFDemuxer::createDemuxer(const QString& path, bool for
     if (wantsVobDemuxer(path, forceVob))
         return QSharedPointer<FFDemuxer>(new FFVobDemuxer());
     return QSharedPointer<FFDemuxer>(new FFDemuxer());
+}
+
+void FFDemuxer::addMemoryFile(const QString& path, const QByteArray& bytes)
+{
+    MemoryFiles& memory = memoryFiles();
+    QMutexLocker lock(&memory.mutex);
+    memory.files.insert(path, bytes);
+}
+
+void FFDemuxer::removeMemoryFile(const QString& path)
+{
+    MemoryFiles& memory = memoryFiles();
+    QMutexLocker lock(&memory.mutex);
+    memory.files.remove(path);
 }
 
 } // namespace Nerova

@@ -11,7 +11,8 @@
 
 struct AVFormatContext;
 struct AVPacket;
-class QFile;
+class QByteArray;
+class QIODevice;
 
 namespace Nerova {
 
@@ -25,7 +26,8 @@ public:
     explicit FFDemuxer(QObject* parent = nullptr);
     ~FFDemuxer() override;
 
-    // Opens path (":/..." reads a Qt resource); on success it replaces whatever was open.
+    // Opens path (":/..." reads a Qt resource, a path given to addMemoryFile reads those bytes); on success
+    // it replaces whatever was open.
     virtual bool open(const QString& path);
     // Drops this demuxer's reference to the open container.
     virtual void close();
@@ -52,17 +54,25 @@ public:
     // An unopened demuxer suited to path; the caller opens it with the same path.
     static QSharedPointer<FFDemuxer> createDemuxer(const QString& path, bool forceVob);
 
+    // Serves path from bytes in memory until removeMemoryFile(path): every open of it, by any demuxer (the
+    // VOB scan and the cover check included), reads them through the custom I/O that Qt resources use,
+    // without touching the file system. For inputs that exist only in memory (the fuzz targets'); any
+    // thread may call these.
+    static void addMemoryFile(const QString& path, const QByteArray& bytes);
+    static void removeMemoryFile(const QString& path);
+
 protected:
     QSharedPointer<AVFormatContext> mFormatCtx;
-    // Shared with the open container that reads it, so that it outlives every holder of that container.
-    QSharedPointer<QFile> mQrcFile;
+    // The Qt resource or in-memory file being read; shared with the open container that reads it, so that
+    // it outlives every holder of that container.
+    QSharedPointer<QIODevice> mQrcFile;
     QString mFilePath;
 
 private:
     int openResource();
 };
 
-// Custom I/O callbacks over a QIODevice given as opaque pointer, used for Qt resources.
+// Custom I/O callbacks over a QIODevice given as opaque pointer, used for Qt resources and in-memory files.
 // Reads up to size bytes; AVERROR_EOF at the end of the data, -1 for a null device or a read error.
 NEROVA_EXPORT int qrc_read_packet(void* opaque, uint8_t* buffer, int size);
 // Seeks from the start (whence 0), the current position (1) or the end (2) and returns the new position;

@@ -2,6 +2,8 @@
 
 #include "FuzzWorkspace.h"
 
+#include "MemoryInput.h"
+
 #include <NerovaDec/FFDemuxer.h>
 
 extern "C" {

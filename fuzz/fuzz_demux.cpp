@@ -1,5 +1,5 @@
 // Opens a damaged media file with FFDemuxer, describes it, reads every packet, seeks back to the middle and
-// reads on. The input is the whole file; libavformat reads it from a file in a private folder.
+// reads on. The input is the whole file, read from memory through the demuxer's own custom I/O.
 #include "FuzzPackets.h"
 
 #include <NerovaDec/FFDemuxer.h>
@@ -27,7 +27,8 @@ void describe(Nerova::FFDemuxer& demuxer)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString path = FuzzWorkspace::instance().writeFile(QStringLiteral("media"), data, size);
+    const MemoryInput input(QStringLiteral("memory-input"), data, size);
+    const QString& path = input.path();
     Nerova::FFDemuxer demuxer;
     if (!demuxer.open(path)) {
         check(demuxer.containerInfo().isNull() && !demuxer.readPacket() && demuxer.durationMs() == 0);

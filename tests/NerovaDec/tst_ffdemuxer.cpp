@@ -198,6 +198,8 @@ private slots:
 
     void resourceCallbacks();
     void resourceOutlivesDemuxerAndReopen();
+    void memoryFileReadsLikeTheFile_data();
+    void memoryFileReadsLikeTheFile();
 
     void seekingOnLateStart();
     void failedSeeksAreLogged();
@@ -590,6 +592,45 @@ void TestFFDemuxer::resourceOutlivesDemuxerAndReopen()
     QVERIFY(reopened.formatCtx() != first);
     QCOMPARE(countPackets(first.data()), expected);
     QVERIFY(messages(captured()).contains(QStringLiteral("mQrcFile->open failed.")));
+}
+
+void TestFFDemuxer::memoryFileReadsLikeTheFile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("cover");
+    QTest::newRow("mp4") << QStringLiteral("plain.mp4") << false;
+    QTest::newRow("mkv with subtitles and attachment") << QStringLiteral("tracks.mkv") << false;
+    // The cover check opens the path a second time: that open must find the bytes too.
+    QTest::newRow("wma with cover") << QStringLiteral("cover.wma") << true;
+}
+
+void TestFFDemuxer::memoryFileReadsLikeTheFile()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, cover);
+    QFile source(fixture(file));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    FFDemuxer fromFile;
+    QVERIFY(fromFile.open(fixture(file)));
+    const int expected = countPackets(fromFile.formatCtx().data());
+    QVERIFY(expected > 0);
+
+    // A path no file has: only the registered bytes can answer it.
+    const QString path = mDir.filePath(QStringLiteral("memory/") + file);
+    FFDemuxer::addMemoryFile(path, bytes);
+    FFDemuxer demuxer;
+    QVERIFY(demuxer.open(path));
+    const QSharedPointer<ContainerInfo> info = demuxer.containerInfo();
+    QCOMPARE(info->streams.size(), fromFile.containerInfo()->streams.size());
+    QCOMPARE(info->durationMs, fromFile.containerInfo()->durationMs);
+    QCOMPARE(!info->videoStreams.isEmpty() && info->videoStreams.first()->isAttachedPic, cover);
+    const QSharedPointer<AVFormatContext> held = demuxer.formatCtx();
+
+    // Removed, the path is gone for new opens; an open container reads on from its own share of the bytes.
+    FFDemuxer::removeMemoryFile(path);
+    QVERIFY(!FFDemuxer().open(path));
+    QCOMPARE(countPackets(held.data()), expected);
 }
 
 void TestFFDemuxer::seekingOnLateStart()

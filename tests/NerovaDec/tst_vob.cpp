@@ -88,6 +88,7 @@ private slots:
     void seekLandsInEachChapter_data();
     void seekLandsInEachChapter();
     void cacheKeepsEntryUntilCleared();
+    void memoryFileScansLikeTheFile();
     void factoryGivesContinuousDuration();
     void missingFileGivesNoEntry();
     void damagedFilesNeverHang_data();
@@ -470,6 +471,36 @@ void TestVob::cacheKeepsEntryUntilCleared()
     // Closed, the demuxer reports the container's own duration again.
     demuxer.close();
     QCOMPARE(demuxer.durationMs(), qint64(0));
+}
+
+void TestVob::memoryFileScansLikeTheFile()
+{
+    const QString path = fixture(fixtures().first().name);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString memory = fixture(QStringLiteral("memory/") + fixtures().first().name);
+    FFDemuxer::addMemoryFile(memory, file.readAll());
+
+    // The scan and the demuxer both read the registered bytes; the timeline is the file's.
+    FFVobDemuxer fromFile;
+    QVERIFY(fromFile.open(path));
+    FFVobDemuxer fromMemory;
+    QVERIFY(fromMemory.open(memory));
+    QCOMPARE(fromMemory.durationMs(), fromFile.durationMs());
+    VobEntryManager* manager = VobEntryManager::sharedInstance();
+    QCOMPARE(manager->scanVobEntry(memory)->chapterItems.size(),
+             manager->scanVobEntry(path)->chapterItems.size());
+    int packets = 0;
+    while (fromMemory.readPacket())
+        ++packets;
+    int expected = 0;
+    while (fromFile.readPacket())
+        ++expected;
+    QCOMPARE(packets, expected);
+
+    FFDemuxer::removeMemoryFile(memory);
+    manager->clearEntry(memory);
+    QVERIFY(!FFVobDemuxer().open(memory));
 }
 
 void TestVob::factoryGivesContinuousDuration()

@@ -499,6 +499,10 @@ private slots:
         QTest::newRow("CMYK") << tiff(2, 2, 5, 8, 4, cyan.repeated(4)) << QByteArray("\0\xFF\xFF\xFF", 4);
         QTest::newRow("CIELab neutral gray") << tiff(2, 2, 8, 8, 3, QByteArray("\xE6\0\0", 3).repeated(4))
                                              << QByteArray("\xE3\xE3\xE3\xFF", 4);
+        // ICC-coded Lab stores a and b with an offset of 128; libtiff's RGBA interface refuses it.
+        QTest::newRow("ICC Lab neutral gray")
+            << tiff(2, 2, 9, 8, 3, QByteArray("\xE6\x80\x80", 3).repeated(4))
+            << QByteArray("\xE3\xE3\xE3\xFF", 4);
         QVector<int> colours(768, 0);
         colours[0] = 65535; // entry 0: orange
         colours[256] = 32896;

@@ -111,6 +111,9 @@ BmpHeader readHeader(std::FILE* file)
         throw Error("unsupported BMP compression " + std::to_string(h.compression));
     }
 
+    // Run-length coding exists only for palette images: deeper pixels have no palette to look indices up in.
+    if ((h.compression == kBiRle8 || h.compression == kBiRle4) && h.bitsPerPixel > 8)
+        throw Error("unsupported BMP compression for this bit depth");
     switch (h.bitsPerPixel) {
     case 4:
     case 8:

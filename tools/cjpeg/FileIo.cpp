@@ -36,9 +36,20 @@ std::uint64_t bytesRemaining(std::FILE* file)
     {
     };
     const long pos = std::ftell(file);
-    if (pos < 0 || fstat(fileno(file), &st) != 0 || st.st_size < pos)
+    if (pos < 0)
         return 0;
-    return static_cast<std::uint64_t>(st.st_size - pos);
+    const int fd = fileno(file);
+    if (fd >= 0) {
+        if (fstat(fd, &st) != 0 || st.st_size < pos)
+            return 0;
+        return static_cast<std::uint64_t>(st.st_size - pos);
+    }
+    // A stream without a descriptor (one over memory) tells its size by seeking to the end.
+    if (std::fseek(file, 0, SEEK_END) != 0)
+        return 0;
+    const long end = std::ftell(file);
+    std::fseek(file, pos, SEEK_SET);
+    return end > pos ? static_cast<std::uint64_t>(end - pos) : 0;
 }
 
 } // namespace cjpeg

@@ -18,6 +18,7 @@ constexpr long long kMaxJpegSide = 65500;
 // (268,435,456 pixels, e.g. 16384x16384) are refused from their header with exit code 1, before any
 // pixel memory is taken; the README states the limit.
 constexpr long long kMaxPixels = 1LL << 28;
+long long maxPixels = kMaxPixels;
 constexpr std::size_t kHugePage = 2 << 20;
 const char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 } // namespace
@@ -59,9 +60,15 @@ void checkDimensions(long long width, long long height, const char* format)
 {
     if (width <= 0 || height <= 0)
         throw Error(std::string("invalid ") + format + " dimensions");
-    if (width > kMaxJpegSide || height > kMaxJpegSide || width * height > kMaxPixels)
+    if (width > kMaxJpegSide || height > kMaxJpegSide || width * height > maxPixels)
         throw Error(std::string(format) + " image is too large (" + std::to_string(width) + "x" +
                     std::to_string(height) + ")");
+}
+
+void limitPixels(long long limit)
+{
+    if (limit > 0 && limit < maxPixels)
+        maxPixels = limit;
 }
 
 void compositeOnWhite(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels, int channelsWithAlpha)

@@ -98,6 +98,9 @@ private:
 
 // Refuses sizes a JPEG cannot hold or that would need an unreasonable amount of memory.
 void checkDimensions(long long width, long long height, const char* format);
+// Lowers the pixel count checkDimensions accepts (never raises it), for the whole process; the fuzz target
+// uses it so that one mutated header cannot make a single input take seconds.
+void limitPixels(long long maxPixels);
 
 // Blends a sample over white with straight (non-premultiplied) alpha.
 inline std::uint8_t overWhite(unsigned value, unsigned alpha)

@@ -98,7 +98,9 @@ std::unique_ptr<ImageReader> openByFormat(const std::string& path, FilePtr file,
     case ImageFormat::Gif:
         return readGif(std::move(file));
     case ImageFormat::Tiff:
-        file.reset(); // libtiff opens the path itself
+        if (path.empty())
+            return readTiff(std::move(file));
+        file.reset(); // libtiff opens (and maps) the path itself
         return readTiff(path);
     case ImageFormat::Webp:
         return readWebp(std::move(file));
@@ -106,11 +108,9 @@ std::unique_ptr<ImageReader> openByFormat(const std::string& path, FilePtr file,
     throw Error("unrecognised image format");
 }
 
-} // namespace
-
-std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* detected)
+// Detects the format of the open file and reads it; path is empty for a stream without one.
+std::unique_ptr<ImageReader> openDetected(const std::string& path, FilePtr file, ImageFormat* detected)
 {
-    FilePtr file = openForReading(path);
     const ImageFormat format = detectFormat(file.get());
     if (detected)
         *detected = format;
@@ -124,6 +124,18 @@ std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* det
         reader->setMetadata(std::move(metadata));
     }
     return reader;
+}
+
+} // namespace
+
+std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* detected)
+{
+    return openDetected(path, openForReading(path), detected);
+}
+
+std::unique_ptr<ImageReader> openImage(FilePtr file, ImageFormat* detected)
+{
+    return openDetected(std::string(), std::move(file), detected);
 }
 
 } // namespace cjpeg

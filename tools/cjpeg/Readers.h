@@ -22,6 +22,8 @@ const char* formatName(ImageFormat format);
 
 // Opens the decoder that fits the file's content; `detected`, when given, receives the format.
 std::unique_ptr<ImageReader> openImage(const std::string& path, ImageFormat* detected = nullptr);
+// The same for an open stream, e.g. one over bytes in memory (fmemopen); the reader takes it over.
+std::unique_ptr<ImageReader> openImage(FilePtr file, ImageFormat* detected = nullptr);
 
 std::unique_ptr<ImageReader> readJpeg(FilePtr file);
 std::unique_ptr<ImageReader> readPng(FilePtr file);
@@ -29,6 +31,7 @@ std::unique_ptr<ImageReader> readBmp(FilePtr file);
 std::unique_ptr<ImageReader> readPnm(FilePtr file);
 std::unique_ptr<ImageReader> readGif(FilePtr file);
 std::unique_ptr<ImageReader> readTiff(const std::string& path);
+std::unique_ptr<ImageReader> readTiff(FilePtr file);
 std::unique_ptr<ImageReader> readWebp(FilePtr file);
 
 } // namespace cjpeg

@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
+#include <limits>
 #include <vector>
 
 #include <tiffio.h>
@@ -105,6 +105,52 @@ void readLab(TIFF* tiff, std::uint16_t photometric, std::uint16_t samples, Buffe
     }
 }
 
+// libtiff's client I/O over a stdio stream, for streams without a path (bytes in memory).
+tmsize_t readStream(thandle_t handle, void* buffer, tmsize_t size)
+{
+    return static_cast<tmsize_t>(
+        std::fread(buffer, 1, static_cast<std::size_t>(size), static_cast<std::FILE*>(handle)));
+}
+
+tmsize_t writeStream(thandle_t, void*, tmsize_t)
+{
+    return -1;
+}
+
+toff_t seekStream(thandle_t handle, toff_t offset, int whence)
+{
+    auto* file = static_cast<std::FILE*>(handle);
+    // An offset beyond what a long holds cannot be in the stream; libtiff takes the failure as damage.
+    if (offset > static_cast<toff_t>(std::numeric_limits<long>::max()) ||
+        std::fseek(file, static_cast<long>(offset), whence) != 0)
+        return static_cast<toff_t>(-1);
+    return static_cast<toff_t>(std::ftell(file));
+}
+
+int closeStream(thandle_t)
+{
+    return 0; // the stream belongs to the caller
+}
+
+toff_t streamSize(thandle_t handle)
+{
+    auto* file = static_cast<std::FILE*>(handle);
+    const long pos = std::ftell(file);
+    std::fseek(file, 0, SEEK_END);
+    const long end = std::ftell(file);
+    std::fseek(file, pos, SEEK_SET);
+    return end > 0 ? static_cast<toff_t>(end) : 0;
+}
+
+int mapNothing(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void unmapNothing(thandle_t, void*, toff_t) {}
+
+std::unique_ptr<ImageReader> decode(TiffPtr tiff);
+
 } // namespace
 
 // Decodes the first TIFF directory through libtiff's RGBA interface, which covers every photometric
@@ -113,13 +159,24 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
 {
     TIFFSetErrorHandler(onTiffError);
     TIFFSetWarningHandler(onTiffWarning);
-    TiffPtr tiff(TIFFOpen(path.c_str(), "r"));
+    return decode(TiffPtr(TIFFOpen(path.c_str(), "r")));
+}
+
+std::unique_ptr<ImageReader> readTiff(FilePtr file)
+{
+    TIFFSetErrorHandler(onTiffError);
+    TIFFSetWarningHandler(onTiffWarning);
+    // The whole image is decoded before the stream closes at the end of this call.
+    return decode(TiffPtr(TIFFClientOpen("stream", "r", file.get(), readStream, writeStream, seekStream,
+                                         closeStream, streamSize, mapNothing, unmapNothing)));
+}
+
+namespace {
+
+std::unique_ptr<ImageReader> decode(TiffPtr tiff)
+{
     if (!tiff)
         fail();
-    char why[1024] = {};
-    if (!TIFFRGBAImageOK(tiff.get(), why))
-        throw Error(std::string("unsupported TIFF: ") + why);
-
     std::uint32_t width = 0, height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
@@ -134,13 +191,18 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     const bool alpha = extraSamples > 0 && extraTypes &&
                        (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
     const int channels = (gray ? 1 : 3) + (alpha ? 1 : 0);
+    // libtiff's RGBA interface refuses ICC-coded Lab, which readLab converts itself.
+    const bool plainLab = isPlainLab(tiff.get(), photometric, samples);
+    char why[1024] = {};
+    if (!plainLab && !TIFFRGBAImageOK(tiff.get(), why))
+        throw Error(std::string("unsupported TIFF: ") + why);
 
     // The RGBA raster (4 bytes per pixel) is packed down in the same memory afterwards.
     auto image =
         std::make_unique<BufferedImage>(static_cast<int>(width), static_cast<int>(height), channels, 4);
     // Other decoders often get CMYK, Lab, 16-bit or premultiplied TIFFs wrong; this one does not.
     image->setUnusualCoding();
-    if (isPlainLab(tiff.get(), photometric, samples)) {
+    if (plainLab) {
         readLab(tiff.get(), photometric, samples, *image);
         image->setMetadata(readMetadata(tiff.get()));
         return image;
@@ -175,5 +237,7 @@ std::unique_ptr<ImageReader> readTiff(const std::string& path)
     image->setMetadata(readMetadata(tiff.get()));
     return image;
 }
+
+} // namespace
 
 } // namespace cjpeg
