@@ -14,6 +14,8 @@ struct Options
     int quality = 75;
     // Progressive scans code smaller and every current decoder reads them; -sequential opts out.
     bool progressive = true;
+    // -targetsize: the highest quality up to `quality` whose file fits this many bytes; 0: off.
+    long long targetSize = 0;
 };
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.

@@ -5,6 +5,7 @@
 #include "Options.h"
 #include "OutputFile.h"
 #include "Readers.h"
+#include "TargetEncoder.h"
 
 #include <cstdio>
 #include <exception>
@@ -22,28 +23,27 @@ constexpr int kExitUsage = 2;
 void convert(const cjpeg::Options& options)
 {
     auto reader = cjpeg::openImage(options.input);
-    // JPEG has no alpha: transparent areas are shown over white, as on a page.
-    cjpeg::ImageInfo info = reader->info();
-    const bool alpha = cjpeg::hasAlpha(info.channels);
-    const int channelsWithAlpha = info.channels;
-    if (alpha)
-        --info.channels;
-    std::vector<std::uint8_t> flat(alpha ? static_cast<std::size_t>(info.width) * info.channels : 0);
     cjpeg::OutputFile output(options.output);
-    cjpeg::JpegWriter writer(output.stream(), info, reader->metadata(),
+    cjpeg::JpegWriter writer(output.stream(), cjpeg::opaqueInfo(reader->info()), reader->metadata(),
                              cjpeg::EncodeSettings{options.quality, options.progressive});
-    for (int y = 0; y < info.height; ++y) {
-        const std::uint8_t* row = reader->nextRow();
-        if (alpha) {
-            cjpeg::compositeOnWhite(row, flat.data(), static_cast<std::size_t>(info.width),
-                                    channelsWithAlpha);
-            row = flat.data();
-        }
-        writer.writeRow(row);
-    }
-    reader->finish();
+    cjpeg::feedOpaqueRows(*reader, [&](const std::uint8_t* row) { writer.writeRow(row); });
     writer.finish();
     output.commit();
+}
+
+// Writes the chosen result and tells the caller on standard output, one "key=value" a line, which
+// quality it has, whether it fits and how many encodes the search took.
+void convertToTarget(const cjpeg::Options& options)
+{
+    cjpeg::TargetEncoder encoder(options.input, options.quality, options.targetSize, options.progressive);
+    encoder.run();
+    const std::vector<std::uint8_t>& bytes = encoder.result();
+    cjpeg::OutputFile output(options.output);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), output.stream()) != bytes.size())
+        throw cjpeg::Error("cannot write the output");
+    output.commit();
+    std::printf("quality=%d\nfits=%d\nencodes=%d\n", encoder.quality(), encoder.fits() ? 1 : 0,
+                encoder.encodes());
 }
 
 } // namespace
@@ -58,11 +58,14 @@ int main(int argc, char** argv)
     try {
         options = cjpeg::parseOptions(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     } catch (const cjpeg::UsageError& e) {
-        std::fprintf(stderr,
-                     "cJpeg: %s (usage: cJpeg -outfile OUT [-quality 0..100] [-baseline] "
-                     "[-progressive|-sequential] [-optimize] IN; output is progressive unless -sequential, "
-                     "-baseline keeps 8-bit quantisation tables, which are always used)\n",
-                     e.what());
+        std::fprintf(
+            stderr,
+            "cJpeg: %s (usage: cJpeg -outfile OUT [-quality 0..100] [-baseline] "
+            "[-progressive|-sequential] [-optimize] [-targetsize BYTES] IN; output is progressive unless "
+            "-sequential, -baseline keeps 8-bit quantisation tables, which are always used; "
+            "-targetsize takes the highest quality up to -quality whose file fits, printing "
+            "quality=, fits= and encodes= lines)\n",
+            e.what());
         return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cJpeg: %s\n", e.what());
@@ -70,7 +73,10 @@ int main(int argc, char** argv)
     }
 
     try {
-        convert(options);
+        if (options.targetSize > 0)
+            convertToTarget(options);
+        else
+            convert(options);
         return 0;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "cJpeg: %s: out of memory\n", options.input.c_str());

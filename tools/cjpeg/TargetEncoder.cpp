@@ -1,0 +1,121 @@
+#include "TargetEncoder.h"
+
+#include "BlockTransform.h"
+#include "CoefficientEncoder.h"
+#include "JpegWriter.h"
+#include "Readers.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace cjpeg {
+
+namespace {
+// A photo's JPEG grows about evenly in log(size) against the log of the quantiser scale, by this much
+// per unit (0.6 to 0.95 on typical photos).
+constexpr double kLogSizePerLogScale = 0.72;
+
+double scaleAxis(int quality)
+{
+    return -std::log(double(jpeg_quality_scaling(quality)));
+}
+} // namespace
+
+// A whole picture's DCT coefficients in one chroma layout, kept to be quantised at several qualities.
+class TargetEncoder::Transformed : public BlockTransform::Sink
+{
+public:
+    Transformed(const std::string& input, bool subsampled)
+    {
+        auto reader = openImage(input);
+        const ImageInfo info = opaqueInfo(reader->info());
+        BlockTransform transform(info, subsampled, *this);
+        feedOpaqueRows(*reader, [&](const std::uint8_t* row) { transform.addRow(row); });
+        transform.finish();
+        for (int c = 0; c < transform.components(); ++c)
+            layout_.push_back({transform.blockRows(c), transform.blocksWide(c)});
+    }
+
+    // Row groups arrive in order, so appending keeps them in place.
+    void takeBlocks(int component, int /*group*/, const float* blocks, int blockRows, int blocksWide) override
+    {
+        if (planes_.size() <= static_cast<std::size_t>(component))
+            planes_.resize(static_cast<std::size_t>(component) + 1);
+        planes_[component].insert(planes_[component].end(), blocks,
+                                  blocks + static_cast<std::size_t>(blockRows) * blocksWide * 64);
+    }
+
+    // Hands the row groups to `sink` in the order BlockTransform delivered them.
+    void replay(BlockTransform::Sink& sink) const
+    {
+        std::vector<std::size_t> offsets(planes_.size(), 0);
+        const std::size_t groupBlocks = static_cast<std::size_t>(layout_[0].first) * layout_[0].second * 64;
+        const std::size_t groups = groupBlocks == 0 ? 0 : planes_[0].size() / groupBlocks;
+        for (std::size_t g = 0; g < groups; ++g) {
+            for (std::size_t c = 0; c < planes_.size(); ++c) {
+                const auto [rows, wide] = layout_[c];
+                sink.takeBlocks(static_cast<int>(c), static_cast<int>(g), planes_[c].data() + offsets[c],
+                                rows, wide);
+                offsets[c] += static_cast<std::size_t>(rows) * wide * 64;
+            }
+        }
+    }
+
+private:
+    std::vector<std::vector<float>> planes_;
+    std::vector<std::pair<int, int>> layout_; // block rows and blocks across per group, per component
+};
+
+TargetEncoder::TargetEncoder(std::string input, int highest, std::int64_t budget, bool progressive)
+    : input_(std::move(input)), progressive_(progressive),
+      search_(kLowestQuality, highest, budget, kLogSizePerLogScale, scaleAxis)
+{
+    auto reader = openImage(input_);
+    info_ = opaqueInfo(reader->info());
+    metadata_ = reader->metadata();
+}
+
+TargetEncoder::~TargetEncoder() = default;
+
+const TargetEncoder::Transformed& TargetEncoder::transformed(bool subsampled)
+{
+    std::unique_ptr<Transformed>& slot = transforms_[subsampled];
+    if (!slot)
+        slot = std::make_unique<Transformed>(input_, subsampled);
+    return *slot;
+}
+
+void TargetEncoder::run()
+{
+    for (int quality = search_.next(); quality >= 0; quality = search_.next()) {
+        std::vector<std::uint8_t> bytes = encode(quality);
+        search_.record(quality, static_cast<std::int64_t>(bytes.size()));
+        results_[quality] = std::move(bytes);
+        // Keep the fitting result and the smallest one; the others can no longer be chosen.
+        const int keep = search_.chosen();
+        for (auto it = results_.begin(); it != results_.end();)
+            it = it->first == keep ? std::next(it) : results_.erase(it);
+    }
+}
+
+std::vector<std::uint8_t> TargetEncoder::encode(int quality)
+{
+    const Transformed& source = transformed(CoefficientEncoder::subsampledAt(quality, info_.channels));
+    JpegCompressor jpeg;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpegGuard(jpeg.errors, [&] { jpeg_mem_dest(&jpeg.cinfo, &buffer, &size); });
+    // libjpeg allocates the buffer with malloc and may grow it; it is ours once the file is finished.
+    struct Release
+    {
+        unsigned char*& buffer;
+        ~Release() { std::free(buffer); }
+    } release{buffer};
+    CoefficientEncoder encoder(jpeg, info_, quality, progressive_);
+    writeMetadata(jpeg, metadata_);
+    source.replay(encoder);
+    encoder.finish();
+    return std::vector<std::uint8_t>(buffer, buffer + size);
+}
+
+} // namespace cjpeg
