@@ -1,5 +1,6 @@
 #include "JpegCompressor.h"
 
+#include "ImageTool.h"
 #include "ToolCommand.h"
 
 #include <QCoreApplication>
@@ -19,9 +20,39 @@ ToolCommand JpegCompressor::toolCommand() const
         .path(mTempOutputPath)
         .words(QStringLiteral("-quality"))
         .value(mQuality)
-        .words(QStringLiteral("-baseline"))
-        .path(mTempInputPath);
+        .words(QStringLiteral("-baseline"));
+    if (mTargetSize > 0)
+        command.words(QStringLiteral("-targetsize")).value(QString::number(mTargetSize));
+    command.path(mTempInputPath);
     return command;
+}
+
+std::optional<ToolRunTask::ToolStep> JpegCompressor::prepareRun(int kind, Outcome* refusal)
+{
+    std::optional<ToolStep> step = WorkingCopyCompressTask::prepareRun(kind, refusal);
+    // cJpeg names the quality it chose on standard output.
+    if (step && mTargetSize > 0)
+        step->keepsOutput = true;
+    return step;
+}
+
+std::optional<ToolRunTask::ToolStep> JpegCompressor::followUpStep(int exitCode, const QByteArray& output)
+{
+    mTargetQuality = mTargetEncodes = 0;
+    if (exitCode == 0 && mTargetSize > 0) {
+        const QHash<QString, QString> values = ImageTool::parseKeyValues(output);
+        mTargetQuality = values.value(QStringLiteral("quality")).toInt();
+        mTargetEncodes = values.value(QStringLiteral("encodes")).toInt();
+    }
+    return std::nullopt;
+}
+
+ToolRunTask::Outcome JpegCompressor::deliverRun(int exitCode)
+{
+    const Outcome outcome = WorkingCopyCompressTask::deliverRun(exitCode);
+    if (outcome.delivered)
+        reportTarget(mTargetQuality, mTargetEncodes);
+    return outcome;
 }
 
 QStringList JpegCompressor::makeJpegCompressParam(const QVariantMap& params)

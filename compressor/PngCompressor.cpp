@@ -5,16 +5,22 @@
 #include "ToolCommand.h"
 
 #include <base/LogCategories.h>
+#include <cjpeg/QualitySearch.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
 constexpr int imageToolCannotRead = 1;
-}
+// log(size) of a photo's palette PNG grows about this much per step of pngquant's quality.
+constexpr double logSizePerQuality = 0.012;
+} // namespace
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
+
+PngCompressor::~PngCompressor() = default;
 
 QString PngCompressor::toolPath() const
 {
@@ -28,12 +34,19 @@ ToolCommand PngCompressor::toolCommand() const
 {
     ToolCommand command;
     command.words(QStringLiteral("--quality"))
-        .value(QStringLiteral("0-") + mQuality)
+        .value(QStringLiteral("0-") + (mSearch ? QString::number(mTrialQuality) : mQuality))
         .words(QStringLiteral("--force"))
         .path(mQuantiseInput.isEmpty() ? mTempInputPath : mQuantiseInput)
         .words(QStringLiteral("-o"))
-        .path(mTempOutputPath);
+        .path(quantiseOutput());
     return command;
+}
+
+QString PngCompressor::quantiseOutput() const
+{
+    if (!mSearch)
+        return mTempOutputPath;
+    return mTempDirPath + QStringLiteral("/trial-%1.png").arg(mTrialQuality);
 }
 
 QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
@@ -56,6 +69,18 @@ ToolRunTask::ToolStep PngCompressor::quantiseStep() const
 std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome* refusal)
 {
     mQuantiseInput.clear();
+    mSearch.reset();
+    if (mTargetSize > 0) {
+        // The searched range ends at the requested quality, so a target never gives a larger file.
+        bool ok = false;
+        const int highest = mQuality.toInt(&ok);
+        if (!ok || highest < 0 || highest > 100) {
+            *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
+            return std::nullopt;
+        }
+        mSearch = std::make_unique<cjpeg::QualitySearch>(0, highest, mTargetSize, logSizePerQuality);
+        mTrialQuality = mSearch->next();
+    }
     if (!WorkingCopyCompressTask::prepareRun(kind, refusal))
         return std::nullopt;
     if (!ImageTool::isAvailable()) {
@@ -80,17 +105,37 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::followUpStep(int exitCode, c
         return quantiseStep();
     case Stage::Quantise:
         mQuantiseExitCode = exitCode;
-        if (exitCode != 0 || !ImageTool::isAvailable() || OutputFile::sizeOf(mTempOutputPath) == 0)
+        if (exitCode != 0 || OutputFile::sizeOf(quantiseOutput()) == 0)
             return std::nullopt;
+        if (!ImageTool::isAvailable())
+            return mSearch ? recordTrial() : std::nullopt;
         mStage = Stage::Finish;
         return ToolStep(ImageTool::path(),
-                        ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath, mTempOutputPath));
+                        ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath, quantiseOutput()));
     case Stage::Finish:
         // A result whose metadata could not be added is still the right picture.
         if (exitCode != 0)
             qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
-        return std::nullopt;
+        return mSearch ? recordTrial() : std::nullopt;
     }
+    return std::nullopt;
+}
+
+std::optional<ToolRunTask::ToolStep> PngCompressor::recordTrial()
+{
+    // Sizes are taken with the metadata in, as the user's file will have it.
+    mSearch->record(mTrialQuality, OutputFile::sizeOf(quantiseOutput()));
+    const int next = mSearch->next();
+    if (next >= 0) {
+        mTrialQuality = next;
+        mStage = Stage::Quantise;
+        return quantiseStep();
+    }
+    mTrialQuality = mSearch->chosen();
+    mStage = Stage::Finish;
+    mQuantiseExitCode = 0;
+    if (!QFile::rename(quantiseOutput(), mTempOutputPath))
+        mQuantiseExitCode = FinishCode::NoOutput;
     return std::nullopt;
 }
 
@@ -110,5 +155,8 @@ ToolRunTask::Outcome PngCompressor::deliverRun(int exitCode)
             return {FinishCode::NoOutput, QString()};
         return {quantiseExitCode, QString(), true};
     }
-    return WorkingCopyCompressTask::deliverRun(quantiseExitCode);
+    const Outcome outcome = WorkingCopyCompressTask::deliverRun(quantiseExitCode);
+    if (outcome.delivered && mSearch)
+        reportTarget(mTrialQuality, mSearch ? mSearch->encodes() : 0);
+    return outcome;
 }

@@ -102,6 +102,15 @@ protected:
     // "threads": how many threads a tool that spreads over the processors by itself may use ("0": its
     // own choice); empty when the request leaves it out, and each tool then behaves as it always has.
     const QString mThreads;
+    // "targetSize": the bytes an image's result should fit in, reached by choosing the highest quality
+    // up to mQuality that fits; 0 when the request leaves it out, -1 when it is no positive integer
+    // (the run is then refused as an invalid request).
+    const qint64 mTargetSize;
+
+    // Tells the host how a run with a target size went, through the dynamic properties "targetMet"
+    // (whether the delivered file fits), "targetQuality" (the quality chosen) and "targetEncodes" (how
+    // many encodes the search took); set before compressFinished. Does nothing without a target size.
+    void reportTarget(int quality, int encodes);
 
 protected slots:
     void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);
