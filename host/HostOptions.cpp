@@ -2,6 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QRegularExpression>
+
+#include <cmath>
 
 namespace {
 
@@ -36,6 +39,10 @@ void setupParser(QCommandLineParser& parser)
                       QStringLiteral("P")});
     parser.addOption(
         {QStringLiteral("scale"), QStringLiteral("Video size divisor: 1, 2 or 4."), QStringLiteral("S")});
+    parser.addOption({QStringLiteral("target-size"),
+                      QStringLiteral("Per image, the highest quality (up to --quality) whose result fits "
+                                     "in SIZE bytes: 500k, 1.5M or plain bytes (k = 1000, M = 1000000)."),
+                      QStringLiteral("SIZE")});
     parser.addOption({QStringLiteral("preview"), QStringLiteral("Encode a short video preview only.")});
     parser.addOption({QStringLiteral("ffmpeg-dir"), QStringLiteral("Folder that holds the ffmpeg to use."),
                       QStringLiteral("DIR")});
@@ -79,6 +86,9 @@ QVariantMap HostOptions::toRequest(const HostJob& job) const
         request.insert(QStringLiteral("threads"), QString::number(imageToolThreads));
     if (!scale.isNull())
         request.insert(QStringLiteral("scale"), scale);
+    // A video's size follows from its CRF and length; a target is for images.
+    if (targetSize > 0 && !job.isVideo)
+        request.insert(QStringLiteral("targetSize"), QString::number(targetSize));
     return request;
 }
 
@@ -133,6 +143,15 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
         options->preset = parser.value(QStringLiteral("preset"));
     if (parser.isSet(QStringLiteral("scale")))
         options->scale = parser.value(QStringLiteral("scale"));
+    if (parser.isSet(QStringLiteral("target-size"))) {
+        options->targetSize = parseSize(parser.value(QStringLiteral("target-size")));
+        if (options->targetSize <= 0) {
+            *errorText = QStringLiteral("--target-size expects a size such as 500k, 1.5M or 300000 (bytes; "
+                                        "k = 1000, M = 1000000), not \"%1\".")
+                             .arg(parser.value(QStringLiteral("target-size")));
+            return false;
+        }
+    }
     options->ffmpegDir = parser.value(QStringLiteral("ffmpeg-dir"));
     options->preview = parser.isSet(QStringLiteral("preview"));
     options->verbose = parser.isSet(QStringLiteral("verbose"));
@@ -143,6 +162,19 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
     options->inPlace = parser.isSet(QStringLiteral("in-place"));
     options->dryRun = parser.isSet(QStringLiteral("dry-run"));
     return true;
+}
+
+qint64 HostOptions::parseSize(const QString& text)
+{
+    // Decimal units, as upload limits are written; a fraction needs a unit, bytes are whole.
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,12})(?:(\\.\\d{1,6})?([kKmM]))?$"));
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return 0;
+    const QString unit = match.captured(3).toLower();
+    const double factor = unit == QLatin1String("k") ? 1e3 : unit == QLatin1String("m") ? 1e6 : 1.0;
+    const double bytes = (match.captured(1) + match.captured(2)).toDouble() * factor;
+    return qint64(std::floor(bytes));
 }
 
 QString HostOptions::usage()
@@ -167,6 +199,8 @@ QString HostOptions::usage()
         "  --preset P               video encoder preset (default: medium)\n"
         "\n"
         "Size:\n"
+        "  --target-size SIZE       per image, the highest quality up to --quality whose result fits in\n"
+        "                           SIZE: 500k, 1.5M or bytes (k = 1000, M = 1000000); images only\n"
         "  --scale S                video size divisor: 1, 2 or 4\n"
         "  --preview                encode a short video preview only\n"
         "\n"

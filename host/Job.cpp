@@ -121,6 +121,12 @@ void Job::onFinished(int code, QString text)
     if (code != 0 && mTask)
         mResult.toolMessage = mTask->property("toolMessage").toString();
     mResult.sourceKept = code == 0 && mTask && mTask->property("sourceKept").toBool();
+    if (code == 0 && mTask && mTask->property("targetMet").isValid()) {
+        mResult.hasTarget = true;
+        mResult.targetMet = mTask->property("targetMet").toBool();
+        mResult.targetQuality = mTask->property("targetQuality").toInt();
+        mResult.targetSize = mOptions.targetSize;
+    }
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

@@ -38,6 +38,10 @@ void JsonReport::fileFinished(const JobResult& result)
         object.insert(QStringLiteral("toolMessage"), result.toolMessage);
     if (result.sourceKept)
         object.insert(QStringLiteral("sourceKept"), true);
+    if (result.hasTarget) {
+        object.insert(QStringLiteral("targetMet"), result.targetMet);
+        object.insert(QStringLiteral("targetQuality"), result.targetQuality);
+    }
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
@@ -52,6 +56,7 @@ void JsonReport::runFinished(const RunSummary& summary, int notStarted, bool int
                              {QStringLiteral("failed"), summary.failed()},
                              {QStringLiteral("skipped"), summary.skipped()},
                              {QStringLiteral("aborted"), summary.aborted()},
+                             {QStringLiteral("overTarget"), summary.overTarget()},
                              {QStringLiteral("notStarted"), notStarted},
                              {QStringLiteral("bytesIn"), summary.bytesIn()},
                              {QStringLiteral("bytesOut"), summary.bytesOut()},
