@@ -12,10 +12,24 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 constexpr int imageToolCannotRead = 1;
-// log(size) of a photo's palette PNG grows about this much per step of pngquant's quality.
-constexpr double logSizePerQuality = 0.012;
+// pngquant turns its quality into the mean square error the palette may leave (its quality_to_mse); a
+// photo's palette PNG grows about evenly in log(size) against the log of that error, by about this much
+// per unit (0.3 to 0.5 on photos).
+constexpr double logSizePerLogError = 0.4;
+
+double errorAxis(int quality)
+{
+    if (quality <= 0)
+        return -std::log(1e3); // any error goes
+    const double q = quality;
+    const double lowQualityFudge = std::max(0.0, 0.016 / (0.001 + q) - 0.001);
+    return -std::log(lowQualityFudge + 2.5 / std::pow(210.0 + q, 1.2) * (100.1 - q) / 100.0);
+}
 } // namespace
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
@@ -78,7 +92,8 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome
             *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
             return std::nullopt;
         }
-        mSearch = std::make_unique<cjpeg::QualitySearch>(0, highest, mTargetSize, logSizePerQuality);
+        mSearch =
+            std::make_unique<cjpeg::QualitySearch>(0, highest, mTargetSize, logSizePerLogError, errorAxis);
         mTrialQuality = mSearch->next();
     }
     if (!WorkingCopyCompressTask::prepareRun(kind, refusal))

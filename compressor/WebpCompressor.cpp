@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <cmath>
+
 namespace {
 
 // Whether the file holds as many bytes as its RIFF header declares. ffmpeg exits 0 even when closing the
@@ -30,8 +32,14 @@ bool isCompleteWebp(const QString& path, qint64 size)
     return qint64(qFromLittleEndian<quint32>(header.constData() + 4)) + 8 == size;
 }
 
-// log(size) of a photo's WebP grows about this much per quality step.
-constexpr double logSizePerQuality = 0.018;
+// A photo's WebP grows about evenly in log(size) against the square root of libwebp's quality (which
+// it turns into a quantiser through a cube root), by about this much per unit.
+constexpr double logSizePerRootQuality = 0.23;
+
+double rootAxis(int quality)
+{
+    return std::sqrt(double(quality));
+}
 // Below this libwebp's pictures are blocks.
 constexpr int lowestQuality = 5;
 
@@ -99,8 +107,8 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
             *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
             return std::nullopt;
         }
-        mSearch =
-            std::make_unique<cjpeg::QualitySearch>(lowestQuality, highest, mTargetSize, logSizePerQuality);
+        mSearch = std::make_unique<cjpeg::QualitySearch>(lowestQuality, highest, mTargetSize,
+                                                         logSizePerRootQuality, rootAxis);
         mTrialQuality = mSearch->next();
     }
     // The tried results need a private folder even where cImage is missing.

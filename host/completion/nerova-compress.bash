@@ -21,13 +21,13 @@ _nerova_compress()
         COMPREPLY=($(compgen -W "1 2 4" -- "$cur"))
         return
         ;;
-    -j | --jobs | --quality)
+    -j | --jobs | --quality | --target-size)
         return
         ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-o --output-dir -r --recursive --to -j --jobs --quality --preset --scale
-            --preview --ffmpeg-dir --keep-dates --overwrite --in-place --json --verbose --stats --dry-run
+            --target-size --preview --ffmpeg-dir --keep-dates --overwrite --in-place --json --verbose --stats --dry-run
             --version -h --help" -- "$cur"))
         return
     fi
