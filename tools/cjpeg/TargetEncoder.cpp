@@ -15,6 +15,10 @@ namespace {
 // per unit (0.6 to 0.95 on typical photos).
 constexpr double kLogSizePerLogScale = 0.72;
 
+// Above this many pixels the kept coefficients (6 bytes a pixel with halved chroma) would cost more
+// memory than decoding the source again for every try.
+constexpr std::int64_t kMaxKeptPixels = 40'000'000;
+
 double scaleAxis(int quality)
 {
     return -std::log(double(jpeg_quality_scaling(quality)));
@@ -91,7 +95,7 @@ void TargetEncoder::run()
         std::vector<std::uint8_t> bytes = encode(quality);
         search_.record(quality, static_cast<std::int64_t>(bytes.size()));
         results_[quality] = std::move(bytes);
-        // Keep the fitting result and the smallest one; the others can no longer be chosen.
+        // Only the result the search would now deliver is kept.
         const int keep = search_.chosen();
         for (auto it = results_.begin(); it != results_.end();)
             it = it->first == keep ? std::next(it) : results_.erase(it);
@@ -100,7 +104,8 @@ void TargetEncoder::run()
 
 std::vector<std::uint8_t> TargetEncoder::encode(int quality)
 {
-    const Transformed& source = transformed(CoefficientEncoder::subsampledAt(quality, info_.channels));
+    const bool subsampled = CoefficientEncoder::subsampledAt(quality, info_.channels);
+    const bool keep = std::int64_t(info_.width) * info_.height <= kMaxKeptPixels;
     JpegCompressor jpeg;
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
@@ -113,7 +118,14 @@ std::vector<std::uint8_t> TargetEncoder::encode(int quality)
     } release{buffer};
     CoefficientEncoder encoder(jpeg, info_, quality, progressive_);
     writeMetadata(jpeg, metadata_);
-    source.replay(encoder);
+    if (keep) {
+        transformed(subsampled).replay(encoder);
+    } else {
+        auto reader = openImage(input_);
+        BlockTransform transform(info_, subsampled, encoder);
+        feedOpaqueRows(*reader, [&](const std::uint8_t* row) { transform.addRow(row); });
+        transform.finish();
+    }
     encoder.finish();
     return std::vector<std::uint8_t>(buffer, buffer + size);
 }

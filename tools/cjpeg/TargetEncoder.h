@@ -13,7 +13,8 @@ namespace cjpeg {
 
 // Finds the highest quality whose JPEG fits a byte budget: the source is decoded and transformed once
 // (per chroma layout) and each try only quantises and entropy-codes it again, in memory; each result
-// equals what a plain run at that quality writes.
+// equals what a plain run at that quality writes. A very large picture is decoded again for each try
+// instead, so memory stays what a plain run needs.
 class TargetEncoder
 {
 public:
