@@ -9,7 +9,8 @@
 #   ROUNDS   runs of each command; the fastest counts (default 2), as the machine may be shared
 #
 # Per format it prints the median and the largest time ratio target/plain (goal: median <= 4), the median
-# result bytes / target and how many files came out over the target (each then named). For JPEG it also
+# and the largest number of encodes, the median result bytes / target and how many files came out over
+# the target (each then named, as is the file of the largest ratio). For JPEG it also
 # compares cJpeg alone, plain against -targetsize, which leaves out the host's start-up that both share.
 set -euo pipefail
 
@@ -48,14 +49,16 @@ for folder in "${folders[@]}"; do
         < <(find "$folder" -maxdepth 1 -type f \( -iname '*.jpg' -o -iname '*.jpeg' -o -iname '*.png' \) -print0 | sort -z)
 done
 echo "${#photos[@]} photos, target = $share x the plain result, fastest of $rounds runs"
-printf '%-18s %6s %12s %12s %14s %6s\n' format files "median x" "largest x" "median b/target" over
+printf '%-18s %6s %9s %9s %8s %8s %10s %5s\n' format files "median x" "largest x" encodes "largest" bytes/target over
 
-report() { # name, file of "ratio bytes/target over name" rows
+report() { # name, file of "ratio bytes/target over encodes name" rows
     local name=$1 rows=$2
-    printf '%-18s %6s %12.2f %12.2f %14.3f %6s\n' "$name" "$(wc -l <"$rows")" \
+    printf '%-18s %6s %9.2f %9.2f %8s %8s %10.3f %5s\n' "$name" "$(wc -l <"$rows")" \
         "$(cut -d' ' -f1 "$rows" | median)" "$(cut -d' ' -f1 "$rows" | sort -g | tail -1)" \
+        "$(cut -d' ' -f4 "$rows" | median)" "$(cut -d' ' -f4 "$rows" | sort -g | tail -1)" \
         "$(cut -d' ' -f2 "$rows" | median)" "$(awk '$3 == 1' "$rows" | wc -l)"
-    awk '$3 == 1 { print "    over the target: " $4 }' "$rows"
+    awk '$3 == 1 { print "    over the target: " $5 }' "$rows"
+    sort -g "$rows" | tail -1 | awk '{ printf "    largest ratio: %s (%s encodes)\n", $5, $4 }'
 }
 
 for format in jpg webp png; do
@@ -68,7 +71,8 @@ for format in jpg webp png; do
         targetTime=$(fastest "$host" --overwrite --json --target-size "$target" "$photo" "$work/target.$format")
         bytes=$(stat -c %s "$work/target.$format")
         over=$(grep -q '"targetMet":false' "$work/stdout" && echo 1 || echo 0)
-        echo "$(echo "$targetTime / $plainTime" | bc -l) $(echo "$bytes / $target" | bc -l) $over $(basename "$photo")" >>"$rows"
+        encodes=$(grep -o '"targetEncodes":[0-9]*' "$work/stdout" | cut -d: -f2)
+        echo "$(echo "$targetTime / $plainTime" | bc -l) $(echo "$bytes / $target" | bc -l) $over ${encodes:-0} $(basename "$photo")" >>"$rows"
     done
     report "$format (host)" "$rows"
 done
@@ -80,6 +84,7 @@ for photo in "${photos[@]}"; do
     target=$(echo "$(stat -c %s "$work/plain.jpg") * $share / 1" | bc)
     targetTime=$(fastest "$cjpeg" -outfile "$work/target.jpg" -quality 75 -baseline -targetsize "$target" "$photo")
     over=$(grep -q 'fits=0' "$work/stdout" && echo 1 || echo 0)
-    echo "$(echo "$targetTime / $plainTime" | bc -l) $(echo "$(stat -c %s "$work/target.jpg") / $target" | bc -l) $over $(basename "$photo")" >>"$rows"
+    encodes=$(grep -o 'encodes=[0-9]*' "$work/stdout" | cut -d= -f2)
+    echo "$(echo "$targetTime / $plainTime" | bc -l) $(echo "$(stat -c %s "$work/target.jpg") / $target" | bc -l) $over ${encodes:-0} $(basename "$photo")" >>"$rows"
 done
 report "jpg (cJpeg alone)" "$rows"

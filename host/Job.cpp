@@ -125,6 +125,7 @@ void Job::onFinished(int code, QString text)
         mResult.hasTarget = true;
         mResult.targetMet = mTask->property("targetMet").toBool();
         mResult.targetQuality = mTask->property("targetQuality").toInt();
+        mResult.targetEncodes = mTask->property("targetEncodes").toInt();
         mResult.targetSize = mOptions.targetSize;
     }
     // Completed from the event loop, outside the task's own signal, so the task may then be released.

@@ -19,11 +19,13 @@ struct JobResult
     qint64 bytesOut = 0;
     // The task delivered the source's own bytes because its result came out larger.
     bool sourceKept = false;
-    // With --target-size: whether the task reported on the target, whether its result fits and the
-    // quality it chose. A result over the target is still delivered (the smallest the task made).
+    // With --target-size: whether the task reported on the target, whether its result fits, the
+    // quality it chose and how many encodes that took. A result over the target is still delivered (the
+    // smallest the task made).
     bool hasTarget = false;
     bool targetMet = false;
     int targetQuality = 0;
+    int targetEncodes = 0;
     qint64 targetSize = 0;
     double seconds = 0.0;
 

@@ -41,6 +41,7 @@ void JsonReport::fileFinished(const JobResult& result)
     if (result.hasTarget) {
         object.insert(QStringLiteral("targetMet"), result.targetMet);
         object.insert(QStringLiteral("targetQuality"), result.targetQuality);
+        object.insert(QStringLiteral("targetEncodes"), result.targetEncodes);
     }
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
