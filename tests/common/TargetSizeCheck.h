@@ -10,9 +10,9 @@
 
 #include <functional>
 
-// Checks a task's target-size promise on one source: the result fits and the next quality step up
-// would not have (or the lowest quality was used and the file reported over the target), and a
-// target above the plain result gives exactly the plain result from one encode.
+// Checks a task's target-size promise on one source: the result fits, equals a plain run at the chosen
+// quality, and the next quality step up would not have (or the lowest quality was used and the file reported
+// over the target), and a target above the plain result gives exactly the plain result from one encode.
 namespace TargetSizeCheck {
 
 // A task for source -> output at quality, with a target size when targetSize is valid.
@@ -57,7 +57,9 @@ inline void check(const MakeTask& make, const QString& folder, const QString& su
         QVERIFY2(quality == lowest, qPrintable(said));
         return;
     }
-    // The next step up, run as a plain task, would not have fit.
+    // The result is what a plain task at the chosen quality delivers, and the next step up would not
+    // have fit.
+    QCOMPARE(encoded(make, folder + "/chosen." + suffix, quality, QVariant()), result);
     const QByteArray stepUp = encoded(make, folder + "/stepup." + suffix, quality + 1, QVariant());
     QVERIFY2(stepUp.size() > target,
              qPrintable(said + QStringLiteral(", one step up %1").arg(stepUp.size())));
