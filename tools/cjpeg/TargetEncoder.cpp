@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace cjpeg {
 
 namespace {
@@ -34,6 +38,12 @@ public:
         auto reader = openImage(input);
         const ImageInfo info = opaqueInfo(reader->info());
         BlockTransform transform(info, subsampled, *this);
+        // One allocation of the final size: growing by copies would touch every page several times.
+        const std::size_t groups =
+            static_cast<std::size_t>((info.height + transform.rowsPerGroup() - 1) / transform.rowsPerGroup());
+        planes_.resize(static_cast<std::size_t>(transform.components()));
+        for (int c = 0; c < transform.components(); ++c)
+            planes_[c].reserve(groups * transform.blockRows(c) * transform.blocksWide(c) * 64);
         feedOpaqueRows(*reader, [&](const std::uint8_t* row) { transform.addRow(row); });
         transform.finish();
         for (int c = 0; c < transform.components(); ++c)
@@ -91,6 +101,13 @@ const TargetEncoder::Transformed& TargetEncoder::transformed(bool subsampled)
 
 void TargetEncoder::run()
 {
+#ifdef __GLIBC__
+    // Every try allocates and frees the coefficient arrays libjpeg codes from, tens of megabytes for a
+    // photo. Kept in the heap instead of going back to the system, the next try reuses pages that are
+    // already mapped rather than faulting in fresh ones (a fifth of the time of a search).
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
     for (int quality = search_.next(); quality >= 0; quality = search_.next()) {
         std::vector<std::uint8_t> bytes = encode(quality);
         search_.record(quality, static_cast<std::int64_t>(bytes.size()));
