@@ -33,28 +33,28 @@ QStringList ImageTool::finishArguments(const QString& target, const QString& sou
     return arguments << QFileInfo(result).absoluteFilePath();
 }
 
-ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QString& outputFolder)
+QHash<QString, QString> ImageTool::parseKeyValues(const QByteArray& output)
 {
-    Prepared prepared;
+    QHash<QString, QString> values;
     for (const QByteArray& line : output.split('\n')) {
         const int equals = line.indexOf('=');
-        if (equals <= 0)
-            continue;
-        const QByteArray key = line.left(equals).trimmed();
-        const QString value = QString::fromUtf8(line.mid(equals + 1)).trimmed();
-        if (key == "input")
-            prepared.input = value;
-        else if (key == "format")
-            prepared.format = value;
-        else if (key == "frames")
-            prepared.frames = value.toInt();
-        else if (key == "loop")
-            prepared.loop = value.toInt();
-        else if (key == "turned")
-            prepared.turned = value == QLatin1String("1");
-        else if (key == "resized")
-            prepared.resized = value;
+        if (equals > 0)
+            values.insert(QString::fromUtf8(line.left(equals).trimmed()),
+                          QString::fromUtf8(line.mid(equals + 1)).trimmed());
     }
+    return values;
+}
+
+ImageTool::Prepared ImageTool::parsePrepared(const QByteArray& output, const QString& outputFolder)
+{
+    const QHash<QString, QString> values = parseKeyValues(output);
+    Prepared prepared;
+    prepared.input = values.value(QStringLiteral("input"));
+    prepared.format = values.value(QStringLiteral("format"));
+    prepared.frames = values.value(QStringLiteral("frames"), QStringLiteral("1")).toInt();
+    prepared.loop = values.value(QStringLiteral("loop"), QStringLiteral("1")).toInt();
+    prepared.turned = values.value(QStringLiteral("turned")) == QLatin1String("1");
+    prepared.resized = values.value(QStringLiteral("resized"));
     // A name may hold a line break, which the line-based answer cannot carry: trust only what lies in
     // the tool's own folder.
     const QString folder = QDir::cleanPath(outputFolder) + QLatin1Char('/');

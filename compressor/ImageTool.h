@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -35,4 +36,6 @@ public:
     // An input outside outputFolder is taken for the source itself, which the caller already knows: a
     // path is only trusted from the tool when it names a file the tool made.
     static Prepared parsePrepared(const QByteArray& output, const QString& outputFolder);
+    // Our tools' "key=value" lines on standard output, blanks around both trimmed.
+    static QHash<QString, QString> parseKeyValues(const QByteArray& output);
 };

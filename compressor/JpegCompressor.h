@@ -2,7 +2,8 @@
 
 #include <compressor/WorkingCopyCompressTask.h>
 
-// Re-encodes a still image to JPEG with the cJpeg encoder that sits next to the host application.
+// Re-encodes a still image to JPEG with the cJpeg encoder that sits next to the host application. With
+// a target size cJpeg itself searches the quality (one decode for every try) and says which it chose.
 class NEROVA_EXPORT JpegCompressor : public WorkingCopyCompressTask
 {
     Q_OBJECT
@@ -18,4 +19,10 @@ protected:
     ToolCommand toolCommand() const override;
     std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
     int corruptSourceExitCode() const override { return 1; }
+    std::optional<ToolStep> followUpStep(int exitCode, const QByteArray& output) override;
+    Outcome deliverRun(int exitCode) override;
+
+private:
+    int mTargetQuality = 0;
+    int mTargetEncodes = 0;
 };

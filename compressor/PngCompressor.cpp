@@ -5,16 +5,36 @@
 #include "ToolCommand.h"
 
 #include <base/LogCategories.h>
+#include <cjpeg/QualitySearch.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 constexpr int imageToolCannotRead = 1;
+// pngquant turns its quality into the mean square error the palette may leave (its quality_to_mse); a
+// photo's palette PNG grows about evenly in log(size) against the log of that error, by about this much
+// per unit (0.3 to 0.5 on photos).
+constexpr double logSizePerLogError = 0.4;
+
+double errorAxis(int quality)
+{
+    if (quality <= 0)
+        return -std::log(1e3); // any error goes
+    const double q = quality;
+    const double lowQualityFudge = std::max(0.0, 0.016 / (0.001 + q) - 0.001);
+    return -std::log(lowQualityFudge + 2.5 / std::pow(210.0 + q, 1.2) * (100.1 - q) / 100.0);
 }
+} // namespace
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
+
+PngCompressor::~PngCompressor() = default;
 
 QString PngCompressor::toolPath() const
 {
@@ -28,12 +48,19 @@ ToolCommand PngCompressor::toolCommand() const
 {
     ToolCommand command;
     command.words(QStringLiteral("--quality"))
-        .value(QStringLiteral("0-") + mQuality)
+        .value(QStringLiteral("0-") + (mSearch ? QString::number(mTrialQuality) : mQuality))
         .words(QStringLiteral("--force"))
         .path(mQuantiseInput.isEmpty() ? mTempInputPath : mQuantiseInput)
         .words(QStringLiteral("-o"))
-        .path(mTempOutputPath);
+        .path(quantiseOutput());
     return command;
+}
+
+QString PngCompressor::quantiseOutput() const
+{
+    if (!mSearch)
+        return mTempOutputPath;
+    return mTempDirPath + QStringLiteral("/trial-%1.png").arg(mTrialQuality);
 }
 
 QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
@@ -56,6 +83,19 @@ ToolRunTask::ToolStep PngCompressor::quantiseStep() const
 std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome* refusal)
 {
     mQuantiseInput.clear();
+    mSearch.reset();
+    if (mTargetSize > 0) {
+        // The searched range ends at the requested quality, so a target never gives a larger file.
+        bool ok = false;
+        const int highest = mQuality.toInt(&ok);
+        if (!ok || highest < 0 || highest > 100) {
+            *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
+            return std::nullopt;
+        }
+        mSearch =
+            std::make_unique<cjpeg::QualitySearch>(0, highest, mTargetSize, logSizePerLogError, errorAxis);
+        mTrialQuality = mSearch->next();
+    }
     if (!WorkingCopyCompressTask::prepareRun(kind, refusal))
         return std::nullopt;
     if (!ImageTool::isAvailable()) {
@@ -88,20 +128,41 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::followUpStep(int exitCode, c
         return quantiseStep();
     case Stage::Quantise:
         mQuantiseExitCode = exitCode;
-        if (exitCode != 0 || !ImageTool::isAvailable() || OutputFile::sizeOf(mTempOutputPath) == 0)
+        if (exitCode != 0 || OutputFile::sizeOf(quantiseOutput()) == 0)
             return std::nullopt;
+        if (!ImageTool::isAvailable())
+            return mSearch ? recordTrial() : std::nullopt;
         mStage = Stage::Finish;
         return ToolStep(ImageTool::path(), ImageTool::finishArguments(QStringLiteral("png"), mTempInputPath,
-                                                                      mTempOutputPath, mPolicy.strip()));
+                                                                      quantiseOutput(), mPolicy.strip()));
     case Stage::Finish:
         // A result whose metadata could not be added is still the right picture, unless metadata had to
         // go: pngquant copies the source's text chunks, location included.
         if (exitCode != 0) {
             qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
-            mFinishFailed = !mPolicy.strip().isEmpty();
+            // Any try whose metadata could not be stripped fails the run: its file may carry the location.
+            mFinishFailed = mFinishFailed || !mPolicy.strip().isEmpty();
         }
-        return std::nullopt;
+        return mSearch ? recordTrial() : std::nullopt;
     }
+    return std::nullopt;
+}
+
+std::optional<ToolRunTask::ToolStep> PngCompressor::recordTrial()
+{
+    // Sizes are taken with the metadata in, as the user's file will have it.
+    mSearch->record(mTrialQuality, OutputFile::sizeOf(quantiseOutput()));
+    const int next = mSearch->next();
+    if (next >= 0) {
+        mTrialQuality = next;
+        mStage = Stage::Quantise;
+        return quantiseStep();
+    }
+    mTrialQuality = mSearch->chosen();
+    mStage = Stage::Finish;
+    mQuantiseExitCode = 0;
+    if (!QFile::rename(quantiseOutput(), mTempOutputPath))
+        mQuantiseExitCode = FinishCode::NoOutput;
     return std::nullopt;
 }
 
@@ -123,5 +184,8 @@ ToolRunTask::Outcome PngCompressor::deliverRun(int exitCode)
             return {FinishCode::NoOutput, QString()};
         return {quantiseExitCode, QString(), true};
     }
-    return WorkingCopyCompressTask::deliverRun(quantiseExitCode);
+    const Outcome outcome = WorkingCopyCompressTask::deliverRun(quantiseExitCode);
+    if (outcome.delivered && mSearch)
+        reportTarget(mTrialQuality, mSearch ? mSearch->encodes() : 0);
+    return outcome;
 }

@@ -37,6 +37,18 @@ QString resizedSize(const QByteArray& output)
     return {};
 }
 
+// A target size is a positive whole number of bytes; 0 for none, -1 for anything else.
+qint64 targetSizeOf(const QVariantMap& params)
+{
+    const QString text = params.value(QStringLiteral("targetSize")).toString();
+    if (text.isEmpty())
+        return 0;
+    bool ok = false;
+    const qint64 size = text.toLongLong(&ok);
+    const bool digitsOnly = std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); });
+    return ok && digitsOnly && size > 0 ? size : -1;
+}
+
 // Enough of a tool's complaints to say why it failed, without keeping a chatty tool's whole output.
 constexpr int toolMessageLimit = 4096;
 
@@ -47,7 +59,8 @@ ToolRunTask::ToolRunTask(const QVariantMap& params)
       mOutputPath(params.value(QStringLiteral("outputPath")).toString()),
       mQuality(requestValueOr(params, QStringLiteral("quality"),
                               FormatTable::instance().forOutputPath(mOutputPath).defaultQuality)),
-      mThreads(params.value(QStringLiteral("threads")).toString()), mPolicy(params)
+      mThreads(params.value(QStringLiteral("threads")).toString()), mPolicy(params),
+      mTargetSize(targetSizeOf(params))
 {}
 
 QString ToolRunTask::requestValueOr(const QVariantMap& params, const QString& key, const QString& fallback)
@@ -93,8 +106,15 @@ bool ToolRunTask::startRun(int kind)
     mAborting = false;
     mToolMessages.clear();
     setProperty("resized", QString());
+    if (mTargetSize > 0) {
+        // A run that delivers nothing reports no target outcome, not an earlier run's.
+        setProperty("targetMet", QVariant());
+        setProperty("targetQuality", QVariant());
+        setProperty("targetEncodes", QVariant());
+    }
     const QStringList values = requestValuesForTool();
-    if (!mPolicy.isValid() || !std::all_of(values.cbegin(), values.cend(), isSafeRequestValue)) {
+    if (!mPolicy.isValid() || !std::all_of(values.cbegin(), values.cend(), isSafeRequestValue) ||
+        mTargetSize < 0) {
         qCDebug(lcCompressor) << "Refusing request values" << requestValuesForTool();
         endRun({FinishCode::InvalidRequest, FinishCode::invalidRequestText()});
         return false;
@@ -215,6 +235,16 @@ void ToolRunTask::onCompressFinished(int exitCode, QProcess::ExitStatus exitStat
         discardRun();
     cleanUpRun();
     endRun(outcome);
+}
+
+void ToolRunTask::reportTarget(int quality, int encodes)
+{
+    if (mTargetSize <= 0)
+        return;
+    const QFileInfo output(mOutputPath);
+    setProperty("targetMet", output.isFile() && output.size() <= mTargetSize);
+    setProperty("targetQuality", quality);
+    setProperty("targetEncodes", encodes);
 }
 
 ToolRunTask::Outcome ToolRunTask::crashOutcome(int exitCode) const

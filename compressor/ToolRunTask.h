@@ -107,6 +107,15 @@ protected:
     const QString mThreads;
     // "maxWidth", "maxHeight" and "strip": the size limit and what metadata the output leaves out.
     const OutputPolicy mPolicy;
+    // "targetSize": the bytes an image's result should fit in, reached by choosing the highest quality
+    // up to mQuality that fits; 0 when the request leaves it out, -1 when it is no positive integer
+    // (the run is then refused as an invalid request).
+    const qint64 mTargetSize;
+
+    // Tells the host how a run with a target size went, through the dynamic properties "targetMet"
+    // (whether the delivered file fits), "targetQuality" (the quality chosen) and "targetEncodes" (how
+    // many encodes the search took); set before compressFinished. Does nothing without a target size.
+    void reportTarget(int quality, int encodes);
 
 protected slots:
     void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);

@@ -8,11 +8,14 @@
 #include "ToolCommand.h"
 
 #include <base/LogCategories.h>
+#include <cjpeg/QualitySearch.h>
 
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
+
+#include <cmath>
 
 namespace {
 
@@ -28,6 +31,17 @@ bool isCompleteWebp(const QString& path, qint64 size)
         return false;
     return qint64(qFromLittleEndian<quint32>(header.constData() + 4)) + 8 == size;
 }
+
+// A photo's WebP grows about evenly in log(size) against the square root of libwebp's quality (which
+// it turns into a quantiser through a cube root), by about this much per unit.
+constexpr double logSizePerRootQuality = 0.23;
+
+double rootAxis(int quality)
+{
+    return std::sqrt(double(quality));
+}
+// Below this libwebp's pictures are blocks.
+constexpr int lowestQuality = 5;
 
 } // namespace
 
@@ -59,14 +73,21 @@ ToolCommand WebpCompressor::command(const QString& input) const
         .words(QStringLiteral("-c:v"))
         .words(QStringLiteral("libwebp"))
         .words(QStringLiteral("-quality"))
-        .value(mQuality);
+        .value(mSearch ? QString::number(mTrialQuality) : mQuality);
     // cImage shrinks still pictures itself; an animation's frames are shrunk here, with a Lanczos filter.
     if (!mFrameSize.isEmpty())
         command.words(QStringLiteral("-vf scale=%1:flags=lanczos").arg(mFrameSize));
     if (!mThreads.isEmpty())
         command.words(QStringLiteral("-threads")).value(mThreads);
-    command.ffmpegPath(mOutputPath);
+    command.ffmpegPath(encodeOutput());
     return command;
+}
+
+QString WebpCompressor::encodeOutput() const
+{
+    if (!mSearch || !mWorkDir)
+        return mOutputPath;
+    return mWorkDir->path() + QStringLiteral("/trial-%1.webp").arg(mTrialQuality);
 }
 
 QStringList WebpCompressor::makeWebpCompressParam(const QVariantMap& params)
@@ -81,13 +102,27 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
     mEncodeInput = mInputPath;
     mFrameSize.clear();
     mWorkDir.reset();
-    if (!ImageTool::isAvailable()) {
-        // ffmpeg writes no metadata, but only cImage turns and shrinks a still picture properly.
-        if (mPolicy.hasBox()) {
-            qCWarning(lcCompressor) << "cImage is missing: cannot resize" << mInputPath;
-            *refusal = {FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()};
+    // ffmpeg writes no metadata, but only cImage turns and shrinks a still picture properly.
+    if (!ImageTool::isAvailable() && mPolicy.hasBox()) {
+        qCWarning(lcCompressor) << "cImage is missing: cannot resize" << mInputPath;
+        *refusal = {FinishCode::ToolFailedToStart, FinishCode::toolFailedToStartText()};
+        return std::nullopt;
+    }
+    mSearch.reset();
+    if (mTargetSize > 0) {
+        // The searched range ends at the requested quality, so a target never gives a larger file.
+        bool ok = false;
+        const int highest = mQuality.toInt(&ok);
+        if (!ok || highest < 0 || highest > 100) {
+            *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
             return std::nullopt;
         }
+        mSearch = std::make_unique<cjpeg::QualitySearch>(lowestQuality, highest, mTargetSize,
+                                                         logSizePerRootQuality, rootAxis);
+        mTrialQuality = mSearch->next();
+    }
+    // The tried results need a private folder even where cImage is missing.
+    if (!ImageTool::isAvailable() && !mSearch) {
         mStage = Stage::Encode;
         return ToolStep(toolPath(), command(mEncodeInput).arguments());
     }
@@ -98,6 +133,10 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::firstStep(int kind, Outcome
         return std::nullopt;
     }
     mWorkDir = std::move(workDir);
+    if (!ImageTool::isAvailable()) {
+        mStage = Stage::Encode;
+        return ToolStep(toolPath(), command(mEncodeInput).arguments());
+    }
     mStage = Stage::Prepare;
     ToolStep step(ImageTool::path(),
                   ImageTool::prepareArguments(QStringLiteral("webp"), mWorkDir->path(), mInputPath,
@@ -123,18 +162,43 @@ std::optional<ToolRunTask::ToolStep> WebpCompressor::followUpStep(int exitCode, 
     }
     case Stage::Encode: {
         mEncodeExitCode = exitCode;
-        const qint64 size = OutputFile::sizeOf(mOutputPath);
-        if (exitCode != 0 || !mWorkDir || !isCompleteWebp(mOutputPath, size))
+        const QString result = encodeOutput();
+        if (exitCode != 0 || !mWorkDir || !isCompleteWebp(result, OutputFile::sizeOf(result)))
             return std::nullopt;
+        if (!ImageTool::isAvailable())
+            return recordTrial();
         mStage = Stage::Finish;
         return ToolStep(ImageTool::path(), ImageTool::finishArguments(QStringLiteral("webp"), mInputPath,
-                                                                      mOutputPath, mPolicy.strip()));
+                                                                      result, mPolicy.strip()));
     }
     case Stage::Finish:
         // A result whose metadata could not be added is still the right picture.
         if (exitCode != 0)
             qCDebug(lcCompressor) << "The source's metadata could not be added to" << mOutputPath;
+        return mSearch ? recordTrial() : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<ToolRunTask::ToolStep> WebpCompressor::recordTrial()
+{
+    if (!mSearch)
         return std::nullopt;
+    // Sizes are taken with the metadata in, as the user's file will have it.
+    mSearch->record(mTrialQuality, OutputFile::sizeOf(encodeOutput()));
+    const int next = mSearch->next();
+    if (next >= 0) {
+        mTrialQuality = next;
+        mStage = Stage::Encode;
+        return ToolStep(toolPath(), command(mEncodeInput).arguments());
+    }
+    mTrialQuality = mSearch->chosen();
+    mStage = Stage::Finish;
+    mEncodeExitCode = 0;
+    QString error;
+    if (!OutputFile::moveInto(mOutputPath, encodeOutput(), &error)) {
+        qCDebug(lcCompressor) << "Cannot write" << mOutputPath << error;
+        mEncodeExitCode = FinishCode::NoOutput;
     }
     return std::nullopt;
 }
@@ -157,10 +221,12 @@ ToolRunTask::Outcome WebpCompressor::deliverRun(int exitCode)
         if (!OutputFile::replace(mOutputPath, mInputPath))
             return {FinishCode::NoOutput, FinishCode::failText()};
         keepOutput();
+        reportTarget(mTrialQuality, mSearch ? mSearch->encodes() : 0);
         return {exitCode, QString(), true};
     }
     if (complete) {
         keepOutput();
+        reportTarget(mTrialQuality, mSearch ? mSearch->encodes() : 0);
         return {FinishCode::Success, FinishCode::successfulText(), true};
     }
     return {exitCode == 0 ? FinishCode::NoOutput : exitCode, FinishCode::failText()};

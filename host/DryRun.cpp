@@ -46,6 +46,10 @@ QString DryRun::settings(const HostJob& job) const
     QStringList parts{taskName(format.task)};
     parts << QStringLiteral("quality %1")
                  .arg(mOptions.quality.isNull() ? format.defaultQuality : mOptions.quality);
+    if (mOptions.targetSize > 0)
+        parts << (format.task == OutputFormat::Task::Video
+                      ? QStringLiteral("no target size (videos)")
+                      : QStringLiteral("target size %1 bytes").arg(mOptions.targetSize));
     if (format.task == OutputFormat::Task::Video) {
         parts << QStringLiteral("preset %1")
                      .arg(mOptions.preset.isNull() ? format.defaultPreset : mOptions.preset);

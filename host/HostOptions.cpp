@@ -2,6 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QRegularExpression>
+
+#include <cmath>
 
 #include <algorithm>
 
@@ -66,6 +69,10 @@ void setupParser(QCommandLineParser& parser)
                       QStringLiteral("Leave out metadata: gps (the location) or all (everything but the "
                                      "colour profile)."),
                       QStringLiteral("gps|all")});
+    parser.addOption({QStringLiteral("target-size"),
+                      QStringLiteral("Per image, the highest quality (up to --quality) whose result fits "
+                                     "in SIZE bytes: 500k, 1.5M or plain bytes (k = 1000, M = 1000000)."),
+                      QStringLiteral("SIZE")});
     parser.addOption({QStringLiteral("preview"), QStringLiteral("Encode a short video preview only.")});
     parser.addOption({QStringLiteral("ffmpeg-dir"), QStringLiteral("Folder that holds the ffmpeg to use."),
                       QStringLiteral("DIR")});
@@ -115,6 +122,9 @@ QVariantMap HostOptions::toRequest(const HostJob& job) const
         request.insert(QStringLiteral("maxHeight"), QString::number(maxHeight));
     if (!strip.isEmpty())
         request.insert(QStringLiteral("strip"), strip);
+    // A video's size follows from its CRF and length; a target is for images.
+    if (targetSize > 0 && !job.isVideo)
+        request.insert(QStringLiteral("targetSize"), QString::number(targetSize));
     return request;
 }
 
@@ -184,6 +194,15 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
             return false;
         }
     }
+    if (parser.isSet(QStringLiteral("target-size"))) {
+        options->targetSize = parseSize(parser.value(QStringLiteral("target-size")));
+        if (options->targetSize <= 0) {
+            *errorText = QStringLiteral("--target-size expects a size such as 500k, 1.5M or 300000 (bytes; "
+                                        "k = 1000, M = 1000000), not \"%1\".")
+                             .arg(parser.value(QStringLiteral("target-size")));
+            return false;
+        }
+    }
     options->ffmpegDir = parser.value(QStringLiteral("ffmpeg-dir"));
     options->preview = parser.isSet(QStringLiteral("preview"));
     options->verbose = parser.isSet(QStringLiteral("verbose"));
@@ -194,6 +213,19 @@ bool HostOptions::parse(const QStringList& arguments, HostOptions* options, QStr
     options->inPlace = parser.isSet(QStringLiteral("in-place"));
     options->dryRun = parser.isSet(QStringLiteral("dry-run"));
     return true;
+}
+
+qint64 HostOptions::parseSize(const QString& text)
+{
+    // Decimal units, as upload limits are written; a fraction needs a unit, bytes are whole.
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,12})(?:(\\.\\d{1,6})?([kKmM]))?$"));
+    const QRegularExpressionMatch match = pattern.match(text.trimmed());
+    if (!match.hasMatch())
+        return 0;
+    const QString unit = match.captured(3).toLower();
+    const double factor = unit == QLatin1String("k") ? 1e3 : unit == QLatin1String("m") ? 1e6 : 1.0;
+    const double bytes = (match.captured(1) + match.captured(2)).toDouble() * factor;
+    return qint64(std::floor(bytes));
 }
 
 QString HostOptions::usage()
@@ -220,6 +252,8 @@ QString HostOptions::usage()
         "Size:\n"
         "  --max-size WxH           shrink images and video frames to fit inside WxH, never enlarging;\n"
         "                           1920x or x1080 limit one side\n"
+        "  --target-size SIZE       per image, the highest quality up to --quality whose result fits in\n"
+        "                           SIZE: 500k, 1.5M or bytes (k = 1000, M = 1000000); images only\n"
         "  --scale S                video size divisor: 1, 2 or 4\n"
         "  --preview                encode a short video preview only\n"
         "\n"

@@ -35,6 +35,8 @@ struct HostOptions
     int maxHeight = 0;
     // --strip gps|all: the metadata left out; empty keeps all of it.
     QString strip;
+    // --target-size in bytes (k = 1000, M = 1000000); 0 when not given. Images only.
+    qint64 targetSize = 0;
     QString ffmpegDir;
     bool preview = false;
     bool verbose = false;
@@ -53,4 +55,6 @@ struct HostOptions
     // false with a message for the user in errorText (empty when help was asked for).
     static bool parse(const QStringList& arguments, HostOptions* options, QString* errorText);
     static QString usage();
+    // "500k", "1.5M" or plain bytes as a positive number of bytes; 0 when malformed.
+    static qint64 parseSize(const QString& text);
 };

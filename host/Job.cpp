@@ -123,6 +123,13 @@ void Job::onFinished(int code, QString text)
     mResult.sourceKept = code == 0 && mTask && mTask->property("sourceKept").toBool();
     if (code == 0 && mTask)
         mResult.resized = mTask->property("resized").toString();
+    if (code == 0 && mTask && mTask->property("targetMet").isValid()) {
+        mResult.hasTarget = true;
+        mResult.targetMet = mTask->property("targetMet").toBool();
+        mResult.targetQuality = mTask->property("targetQuality").toInt();
+        mResult.targetEncodes = mTask->property("targetEncodes").toInt();
+        mResult.targetSize = mOptions.targetSize;
+    }
     // Completed from the event loop, outside the task's own signal, so the task may then be released.
     QMetaObject::invokeMethod(this, &Job::complete, Qt::QueuedConnection);
 }

@@ -21,7 +21,17 @@ struct JobResult
     bool sourceKept = false;
     // "WxH" when the picture or frame was shrunk to fit --max-size; empty otherwise.
     QString resized;
+    // With --target-size: whether the task reported on the target, whether its result fits, the
+    // quality it chose and how many encodes that took. A result over the target is still delivered (the
+    // smallest the task made).
+    bool hasTarget = false;
+    bool targetMet = false;
+    int targetQuality = 0;
+    int targetEncodes = 0;
+    qint64 targetSize = 0;
     double seconds = 0.0;
 
     static QString outcomeName(Outcome outcome);
+    // Delivered, but larger than the target size.
+    bool isOverTarget() const { return outcome == Outcome::Succeeded && hasTarget && !targetMet; }
 };

@@ -40,6 +40,11 @@ void JsonReport::fileFinished(const JobResult& result)
         object.insert(QStringLiteral("sourceKept"), true);
     if (!result.resized.isEmpty())
         object.insert(QStringLiteral("resized"), result.resized);
+    if (result.hasTarget) {
+        object.insert(QStringLiteral("targetMet"), result.targetMet);
+        object.insert(QStringLiteral("targetQuality"), result.targetQuality);
+        object.insert(QStringLiteral("targetEncodes"), result.targetEncodes);
+    }
     mOut << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
@@ -54,6 +59,7 @@ void JsonReport::runFinished(const RunSummary& summary, int notStarted, bool int
                              {QStringLiteral("failed"), summary.failed()},
                              {QStringLiteral("skipped"), summary.skipped()},
                              {QStringLiteral("aborted"), summary.aborted()},
+                             {QStringLiteral("overTarget"), summary.overTarget()},
                              {QStringLiteral("notStarted"), notStarted},
                              {QStringLiteral("bytesIn"), summary.bytesIn()},
                              {QStringLiteral("bytesOut"), summary.bytesOut()},

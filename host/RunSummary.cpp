@@ -7,6 +7,8 @@ void RunSummary::add(const JobResult& result)
         ++mSucceeded;
         mBytesIn += result.bytesIn;
         mBytesOut += result.bytesOut;
+        if (result.isOverTarget())
+            ++mOverTarget;
         break;
     case JobResult::Outcome::Failed:
         ++mFailed;

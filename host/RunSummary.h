@@ -19,6 +19,8 @@ public:
     int failed() const { return mFailed; }
     int skipped() const { return mSkipped; }
     int aborted() const { return mAborted; }
+    // Delivered files larger than --target-size; they make the run's exit status 1.
+    int overTarget() const { return mOverTarget; }
     // Bytes of the files that succeeded, before and after.
     qint64 bytesIn() const { return mBytesIn; }
     qint64 bytesOut() const { return mBytesOut; }
@@ -30,6 +32,7 @@ private:
     int mFailed = 0;
     int mSkipped = 0;
     int mAborted = 0;
+    int mOverTarget = 0;
     qint64 mBytesIn = 0;
     qint64 mBytesOut = 0;
     QList<JobResult> mFailures;

@@ -24,6 +24,15 @@ QString sizeChange(const JobResult& result)
     return QStringLiteral(", saved ") + SizeText::saving(result.bytesIn, result.bytesOut);
 }
 
+// A result that could not be brought under --target-size: the smallest the task made was delivered.
+QString overTarget(const JobResult& result)
+{
+    return QStringLiteral("; over the target size: %1 bytes > %2 bytes (the smallest result, quality %3)")
+        .arg(result.bytesOut)
+        .arg(result.targetSize)
+        .arg(result.targetQuality);
+}
+
 } // namespace
 
 TextReport::TextReport(bool severalFiles) : mOut(stdout), mSeveralFiles(severalFiles) {}
@@ -42,7 +51,8 @@ void TextReport::fileFinished(const JobResult& result)
         mOut << codeText(result) << ": " << SizeText::bytes(result.bytesIn) << " -> ";
         if (result.outcome == JobResult::Outcome::Succeeded)
             mOut << SizeText::bytes(result.bytesOut) << sizeChange(result)
-                 << (result.sourceKept ? " (source kept: the result was larger)" : "");
+                 << (result.sourceKept ? " (source kept: the result was larger)" : "")
+                 << (result.isOverTarget() ? overTarget(result) : QString());
         else
             mOut << "no output";
         break;
@@ -74,6 +84,8 @@ void TextReport::runFinished(const RunSummary& summary, int notStarted, bool int
         mOut << "    " << failure.displayName << ": " << (failure.hasCode ? codeText(failure) : failure.text)
              << "\n";
     }
+    if (summary.overTarget() > 0)
+        row("over target", QString::number(summary.overTarget()));
     row("skipped", QString::number(summary.skipped()));
     if (summary.aborted() > 0)
         row("aborted", QString::number(summary.aborted()));

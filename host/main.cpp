@@ -123,6 +123,10 @@ int main(int argc, char* argv[])
         err() << "nerova-compress: " << note << Qt::endl;
     if (planner.jobs().isEmpty())
         err() << "nerova-compress: no images or videos to compress" << Qt::endl;
+    if (options.targetSize > 0 && std::any_of(planner.jobs().cbegin(), planner.jobs().cend(),
+                                              [](const HostJob& job) { return job.isVideo; }))
+        err() << "nerova-compress: --target-size applies to images only; videos are compressed as usual"
+              << Qt::endl;
     if (options.dryRun) {
         DryRun(options, kinds).print(planner.jobs(), planner.refusals());
         return ExitSuccess;
@@ -158,7 +162,7 @@ int main(int argc, char* argv[])
         int status = ExitSuccess;
         if (interrupted)
             status = ExitInterrupted;
-        else if (summary.failed() > 0 || summary.aborted() > 0)
+        else if (summary.failed() > 0 || summary.aborted() > 0 || summary.overTarget() > 0)
             status = ExitFailure;
         report->runFinished(summary, scheduler.notStartedCount(), interrupted, status);
         QCoreApplication::exit(status);

@@ -25,13 +25,13 @@ _nerova_compress()
         COMPREPLY=($(compgen -W "gps all" -- "$cur"))
         return
         ;;
-    -j | --jobs | --quality | --max-size)
+    -j | --jobs | --quality | --max-size | --target-size)
         return
         ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-o --output-dir -r --recursive --to -j --jobs --quality --preset --scale
-            --max-size --strip --preview --ffmpeg-dir --keep-dates --overwrite --in-place --json --verbose --stats --dry-run
+            --max-size --strip --target-size --preview --ffmpeg-dir --keep-dates --overwrite --in-place --json --verbose --stats --dry-run
             --version -h --help" -- "$cur"))
         return
     fi

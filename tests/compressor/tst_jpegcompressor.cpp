@@ -1,6 +1,7 @@
 // JPEG tasks end to end with the real cJpeg encoder on real photographs and generated images.
 
 #include "MediaFixtures.h"
+#include "TargetSizeCheck.h"
 #include "TaskRun.h"
 
 #include <compressor/CompressTask.h>
@@ -55,6 +56,10 @@ class TestJpegCompressor : public QObject
 private slots:
     void init();
     void cleanup();
+    void hitsATargetSize_data();
+    void hitsATargetSize();
+    void invalidTargetSizeIsRefused_data();
+    void invalidTargetSizeIsRefused();
 
     void compressesRealPhotos_data();
     void compressesRealPhotos();
@@ -314,6 +319,56 @@ void TestJpegCompressor::canRunAgain()
     QCOMPARE(again.finishCount, 1);
     QCOMPARE(again.code, 0);
     QVERIFY(isJpeg(output));
+}
+
+void TestJpegCompressor::hitsATargetSize_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<double>("targetShare");
+    QTest::newRow("DSCN0010.jpg, half the plain size") << "DSCN0010.jpg" << 0.5;
+    QTest::newRow("DSCN0010.jpg, above the plain size") << "DSCN0010.jpg" << 2.0;
+    QTest::newRow("DSCN0010.jpg, out of reach") << "DSCN0010.jpg" << 0.01;
+    QTest::newRow("kodim03.png, half the plain size") << "kodim03.png" << 0.5;
+    QTest::newRow("kodim03.png, above the plain size") << "kodim03.png" << 2.0;
+    QTest::newRow("kodim03.png, out of reach") << "kodim03.png" << 0.01;
+}
+
+void TestJpegCompressor::hitsATargetSize()
+{
+    QFETCH(QString, photo);
+    QFETCH(double, targetShare);
+    const QString source = MediaFixtures::photo(photo);
+    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
+        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
+        if (targetSize.isValid())
+            request.insert("targetSize", targetSize);
+        return CompressorEntry()->createCompressTask(request);
+    };
+    TargetSizeCheck::check(make, mWork->path(), "jpg", 75, 5, targetShare);
+}
+
+void TestJpegCompressor::invalidTargetSizeIsRefused_data()
+{
+    QTest::addColumn<QVariant>("targetSize");
+    QTest::newRow("zero") << QVariant(0);
+    QTest::newRow("negative") << QVariant("-300000");
+    QTest::newRow("unit") << QVariant("300k");
+    QTest::newRow("fraction") << QVariant("1.5");
+}
+
+void TestJpegCompressor::invalidTargetSizeIsRefused()
+{
+    QFETCH(QVariant, targetSize);
+    const QString source = path("in.png");
+    QVERIFY(makeImage(source));
+    const QString output = path("out.jpg");
+    const auto task = CompressorEntry()->createCompressTask(
+        {{"inputPath", source}, {"outputPath", output}, {"targetSize", targetSize}});
+    const TaskResult result = runTask(*task);
+    QCOMPARE(result.finishCount, 1);
+    QCOMPARE(result.code, FinishCode::InvalidRequest);
+    QCOMPARE(result.text, QStringLiteral("Invalid request value"));
+    QVERIFY(!QFileInfo::exists(output));
 }
 
 QTEST_GUILESS_MAIN(TestJpegCompressor)

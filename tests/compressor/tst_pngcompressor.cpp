@@ -1,6 +1,7 @@
 // PNG tasks end to end with Debian's real pngquant.
 
 #include "MediaFixtures.h"
+#include "TargetSizeCheck.h"
 #include "TaskRun.h"
 
 #include <compressor/CompressTask.h>
@@ -39,6 +40,8 @@ class TestPngCompressor : public QObject
 private slots:
     void init();
     void cleanup();
+    void hitsATargetSize_data();
+    void hitsATargetSize();
 
     void qualityRange_data();
     void qualityRange();
@@ -190,6 +193,29 @@ void TestPngCompressor::concurrentTasksDeliverTheirOwnImage()
         QCOMPARE(spies.at(i)->first().at(0).toInt(), 0);
         QCOMPARE(frameSize(path(sizes.at(i) + "-small.png")), sizes.at(i));
     }
+}
+
+void TestPngCompressor::hitsATargetSize_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<double>("targetShare");
+    QTest::newRow("kodim03.png, half the plain size") << "kodim03.png" << 0.5;
+    QTest::newRow("kodim03.png, above the plain size") << "kodim03.png" << 2.0;
+    QTest::newRow("kodim03.png, out of reach") << "kodim03.png" << 0.01;
+}
+
+void TestPngCompressor::hitsATargetSize()
+{
+    QFETCH(QString, photo);
+    QFETCH(double, targetShare);
+    const QString source = MediaFixtures::photo(photo);
+    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
+        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
+        if (targetSize.isValid())
+            request.insert("targetSize", targetSize);
+        return CompressorEntry()->createCompressTask(request);
+    };
+    TargetSizeCheck::check(make, mWork->path(), "png", 80, 0, targetShare);
 }
 
 QTEST_GUILESS_MAIN(TestPngCompressor)

@@ -1,6 +1,7 @@
 // WebP tasks end to end with Debian's real ffmpeg, and a fake one where a fault must be forced.
 
 #include "MediaFixtures.h"
+#include "TargetSizeCheck.h"
 #include "TaskRun.h"
 
 #include <base/Config.h>
@@ -33,6 +34,8 @@ class TestWebpCompressor : public QObject
 private slots:
     void init();
     void cleanup();
+    void hitsATargetSize_data();
+    void hitsATargetSize();
 
     void argumentList_data();
     void argumentList();
@@ -277,6 +280,29 @@ void TestWebpCompressor::concurrentTasksDeliverTheirOwnImage()
         QCOMPARE(frameSize(path(size + ".webp")), size);
         QCOMPARE(frameSize(path(size + "-q.png")), size);
     }
+}
+
+void TestWebpCompressor::hitsATargetSize_data()
+{
+    QTest::addColumn<QString>("photo");
+    QTest::addColumn<double>("targetShare");
+    QTest::newRow("landscape_6.jpg, half the plain size") << "landscape_6.jpg" << 0.5;
+    QTest::newRow("landscape_6.jpg, above the plain size") << "landscape_6.jpg" << 2.0;
+    QTest::newRow("landscape_6.jpg, out of reach") << "landscape_6.jpg" << 0.01;
+}
+
+void TestWebpCompressor::hitsATargetSize()
+{
+    QFETCH(QString, photo);
+    QFETCH(double, targetShare);
+    const QString source = MediaFixtures::photo(photo);
+    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
+        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
+        if (targetSize.isValid())
+            request.insert("targetSize", targetSize);
+        return CompressorEntry()->createCompressTask(request);
+    };
+    TargetSizeCheck::check(make, mWork->path(), "webp", 75, 5, targetShare);
 }
 
 QTEST_GUILESS_MAIN(TestWebpCompressor)

@@ -98,6 +98,8 @@ private slots:
     void dryRunTouchesNothing();
     void resizesAndStrips_data();
     void resizesAndStrips();
+    void targetSize_data();
+    void targetSize();
 
 private:
     struct Outcome
@@ -510,6 +512,10 @@ void TestHost::exitStatus_data()
     QTest::newRow("unknown --to") << QStringList{".", "-o", "out", "--to", "gif"} << 2;
     QTest::newRow("-j 0") << QStringList{".", "-o", "out", "-j", "0"} << 2;
     QTest::newRow("-j text") << QStringList{".", "-o", "out", "-j", "many"} << 2;
+    QTest::newRow("--target-size unit") << QStringList{"a.png", "b.jpg", "--target-size", "5x"} << 2;
+    QTest::newRow("--target-size 0") << QStringList{"a.png", "b.jpg", "--target-size", "0"} << 2;
+    QTest::newRow("--target-size bytes fraction")
+        << QStringList{"a.png", "b.jpg", "--target-size", "1.5"} << 2;
     QTest::newRow("help") << QStringList{"--help"} << 0;
 }
 
@@ -540,12 +546,13 @@ void TestHost::dryRunTouchesNothing()
     const QStringList before = tree();
 
     const Outcome outcome = host({"--dry-run", work.filePath("in"), "-o", work.filePath("out"), "--to",
-                                  "webp", "--max-size", "x100", "--strip", "all"});
+                                  "webp", "--target-size", "1.5k", "--max-size", "x100", "--strip", "all"});
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(tree(), before);
-    QVERIFY2(outcome.out.contains(QRegularExpression(
-                 "a\\.png -> .*/out/a\\.webp: WebP .*quality 75, max size x100, strip all")),
-             qPrintable(outcome.out));
+    QVERIFY2(
+        outcome.out.contains(QRegularExpression("a\\.png -> .*/out/a\\.webp: WebP .*quality 75, target size "
+                                                "1500 bytes, max size x100, strip all")),
+        qPrintable(outcome.out));
     QVERIFY2(outcome.out.contains("b.webp: would be skipped: the output exists"), qPrintable(outcome.out));
 }
 
@@ -608,6 +615,41 @@ void TestHost::resizesAndStrips()
                  qPrintable(refused.err));
         QVERIFY(!QFile::exists(work.filePath("bad.png")));
     }
+}
+
+void TestHost::targetSize_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<bool>("met");
+    QTest::newRow("fits") << "30k" << qint64(30000) << true;
+    QTest::newRow("out of reach") << "2000" << qint64(2000) << false;
+}
+
+void TestHost::targetSize()
+{
+    QFETCH(QString, target);
+    QFETCH(qint64, bytes);
+    QFETCH(bool, met);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString source = MediaFixtures::photo("DSCN0010.jpg");
+    const QString output = work.filePath("out.jpg");
+
+    const Outcome text = host({source, output, "--target-size", target});
+    QCOMPARE(text.exitCode, met ? 0 : 1);
+    const qint64 size = QFileInfo(output).size();
+    QVERIFY(size > 0); // delivered either way
+    QCOMPARE(size <= bytes, met);
+    QCOMPARE(
+        text.out.contains(QStringLiteral("over the target size: %1 bytes > %2 bytes").arg(size).arg(bytes)),
+        !met);
+
+    const Outcome json = host({"--json", "--overwrite", source, output, "--target-size", target});
+    QCOMPARE(json.exitCode, met ? 0 : 1);
+    const QJsonObject file = QJsonDocument::fromJson(json.out.split('\n').first().toUtf8()).object();
+    QCOMPARE(file.value("targetMet").toBool(!met), met);
+    QVERIFY(file.value("targetQuality").toInt() >= 5);
 }
 
 QTEST_GUILESS_MAIN(TestHost)

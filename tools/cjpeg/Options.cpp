@@ -52,6 +52,11 @@ Options parseOptions(const std::vector<std::string>& args)
             if (last || !parseStripPolicy(args[i + 1], options.strip))
                 throw UsageError("-strip needs gps or all");
             ++i;
+        } else if (arg == "-targetsize") {
+            // Up to 15 digits: far beyond any file, and no overflow.
+            if (last || !isInteger(args[i + 1]) || args[i + 1].size() > 15 || std::stoll(args[i + 1]) <= 0)
+                throw UsageError("-targetsize needs a positive number of bytes");
+            options.targetSize = std::stoll(args[++i]);
         } else if (arg == "-baseline") {
             // As in libjpeg's tools: quantisation tables a baseline decoder accepts (8-bit), which they
             // always are here. It does not turn progressive scans off.

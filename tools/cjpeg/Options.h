@@ -22,6 +22,8 @@ struct Options
     int maxHeight = 0;
     // -strip gps|all: what metadata is left out.
     StripPolicy strip = StripPolicy::None;
+    // -targetsize: the highest quality up to `quality` whose file fits this many bytes; 0: off.
+    long long targetSize = 0;
 };
 
 // A malformed command line; the program prints a one-line usage message and exits with code 2.
