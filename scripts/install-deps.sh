@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config binutils openssl
-    time bc python3
+    time bc python3 man-db
     qtbase5-dev qtbase5-dev-tools libqt5remoteobjects5-dev
     libavformat-dev libavcodec-dev libavutil-dev ffmpeg
     pngquant butteraugli libimage-exiftool-perl
