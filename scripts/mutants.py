@@ -203,7 +203,8 @@ def sync_sources(repo, src):
                 if f.read() == data:
                     continue
         os.makedirs(os.path.dirname(copy), exist_ok=True)
-        shutil.copy2(origin, copy)
+        # A fresh time stamp: the copy must look newer than objects built from a faulty version.
+        shutil.copyfile(origin, copy)
 
 
 def build(build_dir, jobs, quiet=True):
@@ -242,6 +243,11 @@ def main():
     src, build_dir = os.path.join(root, "src"), os.path.join(root, "build")
     os.makedirs(src, exist_ok=True)
     sync_sources(repo, src)
+    # An interrupted run may have left objects built from a fault behind: the files that take faults are
+    # compiled again.
+    for path in sorted({m[1] for m in MUTANTS}):
+        if os.path.isfile(os.path.join(src, path)):
+            os.utime(os.path.join(src, path))
     if not os.path.isfile(os.path.join(build_dir, "CMakeCache.txt")):
         if run(["cmake", "-S", src, "-B", build_dir, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
                stdout=subprocess.DEVNULL) != 0:
