@@ -86,14 +86,13 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome
     mSearch.reset();
     if (mTargetSize > 0) {
         // The searched range ends at the requested quality, so a target never gives a larger file.
-        bool ok = false;
-        const int highest = mQuality.toInt(&ok);
-        if (!ok || highest < 0 || highest > 100) {
+        const std::optional<int> highest = targetSearchCeiling();
+        if (!highest) {
             *refusal = {FinishCode::InvalidRequest, FinishCode::invalidRequestText()};
             return std::nullopt;
         }
         mSearch =
-            std::make_unique<cjpeg::QualitySearch>(0, highest, mTargetSize, logSizePerLogError, errorAxis);
+            std::make_unique<cjpeg::QualitySearch>(0, *highest, mTargetSize, logSizePerLogError, errorAxis);
         mTrialQuality = mSearch->next();
     }
     if (!WorkingCopyCompressTask::prepareRun(kind, refusal))

@@ -278,3 +278,12 @@ void ToolRunTask::endRun(const Outcome& outcome)
     if (self)
         setStatus(outcome.code == FinishCode::Success ? StatusSucceeded : StatusFailed);
 }
+
+std::optional<int> ToolRunTask::targetSearchCeiling() const
+{
+    bool ok = false;
+    const int highest = mQuality.toInt(&ok);
+    if (!ok || highest < 0 || highest > 100)
+        return std::nullopt;
+    return highest;
+}

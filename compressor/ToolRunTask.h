@@ -117,6 +117,10 @@ protected:
     // many encodes the search took); set before compressFinished. Does nothing without a target size.
     void reportTarget(int quality, int encodes);
 
+    // The request's quality as the top of a target-size search (0..100); empty when it is no such number,
+    // which refuses the run as an invalid request.
+    std::optional<int> targetSearchCeiling() const;
+
 protected slots:
     void onCompressFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
