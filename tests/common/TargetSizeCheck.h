@@ -19,6 +19,17 @@ namespace TargetSizeCheck {
 using MakeTask = std::function<QSharedPointer<ICompressTask>(const QString& output, int quality,
                                                              const QVariant& targetSize)>;
 
+// The plug-in's tasks for one source file.
+inline MakeTask tasksFor(const QString& source)
+{
+    return [source](const QString& output, int quality, const QVariant& targetSize) {
+        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
+        if (targetSize.isValid())
+            request.insert("targetSize", targetSize);
+        return CompressorEntry()->createCompressTask(request);
+    };
+}
+
 // Runs one task to a good end and returns its result's bytes.
 inline QByteArray encoded(const MakeTask& make, const QString& output, int quality, const QVariant& target,
                           QSharedPointer<ICompressTask>* task = nullptr)

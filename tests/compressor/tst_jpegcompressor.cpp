@@ -337,14 +337,8 @@ void TestJpegCompressor::hitsATargetSize()
 {
     QFETCH(QString, photo);
     QFETCH(double, targetShare);
-    const QString source = MediaFixtures::photo(photo);
-    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
-        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
-        if (targetSize.isValid())
-            request.insert("targetSize", targetSize);
-        return CompressorEntry()->createCompressTask(request);
-    };
-    TargetSizeCheck::check(make, mWork->path(), "jpg", 75, 5, targetShare);
+    TargetSizeCheck::check(TargetSizeCheck::tasksFor(MediaFixtures::photo(photo)), mWork->path(), "jpg", 75,
+                           5, targetShare);
 }
 
 void TestJpegCompressor::invalidTargetSizeIsRefused_data()

@@ -208,14 +208,8 @@ void TestPngCompressor::hitsATargetSize()
 {
     QFETCH(QString, photo);
     QFETCH(double, targetShare);
-    const QString source = MediaFixtures::photo(photo);
-    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
-        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
-        if (targetSize.isValid())
-            request.insert("targetSize", targetSize);
-        return CompressorEntry()->createCompressTask(request);
-    };
-    TargetSizeCheck::check(make, mWork->path(), "png", 80, 0, targetShare);
+    TargetSizeCheck::check(TargetSizeCheck::tasksFor(MediaFixtures::photo(photo)), mWork->path(), "png", 80,
+                           0, targetShare);
 }
 
 QTEST_GUILESS_MAIN(TestPngCompressor)

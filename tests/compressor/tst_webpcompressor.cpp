@@ -295,14 +295,8 @@ void TestWebpCompressor::hitsATargetSize()
 {
     QFETCH(QString, photo);
     QFETCH(double, targetShare);
-    const QString source = MediaFixtures::photo(photo);
-    const auto make = [&](const QString& output, int quality, const QVariant& targetSize) {
-        QVariantMap request{{"inputPath", source}, {"outputPath", output}, {"quality", quality}};
-        if (targetSize.isValid())
-            request.insert("targetSize", targetSize);
-        return CompressorEntry()->createCompressTask(request);
-    };
-    TargetSizeCheck::check(make, mWork->path(), "webp", 75, 5, targetShare);
+    TargetSizeCheck::check(TargetSizeCheck::tasksFor(MediaFixtures::photo(photo)), mWork->path(), "webp", 75,
+                           5, targetShare);
 }
 
 QTEST_GUILESS_MAIN(TestWebpCompressor)
