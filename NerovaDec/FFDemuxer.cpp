@@ -149,6 +149,7 @@ bool FFDemuxer::open(const QString& path)
     assertOwnThread();
     if (path.isEmpty())
         return false;
+    mCoverVerdict.store(-1);
 
     int result = 0;
     if (QSharedPointer<QIODevice> memory = openMemoryFile(path)) {
@@ -234,6 +235,7 @@ int FFDemuxer::openResource()
 void FFDemuxer::close()
 {
     mFormatCtx.reset();
+    mCoverVerdict.store(-1);
 }
 
 void FFDemuxer::seek(qint64 ms)
@@ -340,9 +342,16 @@ QSharedPointer<ContainerInfo> FFDemuxer::containerInfo() const
         case AVMEDIA_TYPE_VIDEO: {
             QSharedPointer<CVideoStreamInfo> video = makeVideoStreamInfo(stream, index);
             // The cover check opens the file again; it can only say yes for this demuxer's own
-            // format when that is ASF-family, so every other file is spared the second open.
-            if (info->videoStreams.isEmpty() && !video->isAttachedPic && isAsfFamily(context))
-                video->isAttachedPic = isCoverStream(mFilePath, index);
+            // format when that is ASF-family, so every other file is spared the second open, and its
+            // verdict holds until the next open.
+            if (info->videoStreams.isEmpty() && !video->isAttachedPic && isAsfFamily(context)) {
+                int verdict = mCoverVerdict.load();
+                if (verdict < 0) {
+                    verdict = isCoverStream(mFilePath, index) ? 1 : 0;
+                    mCoverVerdict.store(verdict);
+                }
+                video->isAttachedPic = verdict == 1;
+            }
             info->videoStreams.append(video);
             break;
         }

@@ -7,6 +7,7 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 struct AVFormatContext;
@@ -70,6 +71,10 @@ protected:
 
 private:
     int openResource();
+
+    // Whether the first video stream of an open ASF-family file is only a cover picture (1) or not (0),
+    // -1 until a description asks: finding out reads the whole file again.
+    mutable std::atomic<int> mCoverVerdict{-1};
 };
 
 // Custom I/O callbacks over a QIODevice given as opaque pointer, used for Qt resources and in-memory files.
