@@ -1,5 +1,4 @@
-// The monitor tests' peer: publishes an object as NAME on URL, prints "ready". Usage: remoteobjectpeer URL
-// NAME
+// The monitor tests' peer: publishes an object as NAME on URL and prints "ready". Arguments: URL NAME
 #include <QCoreApplication>
 #include <QRemoteObjectHost>
 #include <QTimer>
