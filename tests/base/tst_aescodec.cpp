@@ -168,7 +168,7 @@ private slots:
         text[size - 1] = char(text.at(size - 1) | 1); // so the zero padding can be told from the text
         const QByteArray expected = openssl(arguments, padded(text, padding));
         QVERIFY(!expected.isNull());
-        // Key bytes beyond the key length take no part.
+        // Key bytes beyond the key length are ignored.
         QCOMPARE(AESCodec::Crypt(level, mode, text, key + "surplus", iv, padding), expected);
         const QByteArray decoded = AESCodec::Decrypt(level, mode, expected, key, iv, padding);
         QCOMPARE(decoded, padded(text, padding));

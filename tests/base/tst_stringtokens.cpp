@@ -105,7 +105,7 @@ private slots:
         QTest::newRow("matching") << good << "project-42" << true;
         QTest::newRow("other case") << good << "Project-42" << false;
         QTest::newRow("empty payload") << genExportChecksum(QString()) << "" << true;
-        // A payload holding "," splits into three parts and never validates.
+        // A payload holding "," splits into three pieces and never validates.
         QTest::newRow("payload with comma") << genExportChecksum(QStringLiteral("a,b")) << "a,b" << false;
         // Only a stamp that parses can lie too far ahead.
         QTest::newRow("unreadable stamp") << encryptString(QStringLiteral("not a date,pay")) << "pay" << true;
