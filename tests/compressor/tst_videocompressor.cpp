@@ -56,7 +56,7 @@ struct ContainerRule
 {
     const char *suffix, *video, *audio;
     bool severalAudio;
-    const char* textSubtitles; // "copy", a codec name, or none
+    const char* textSubtitles; // "copy", a codec name, or empty for none
     bool attachments, cover;
 };
 
@@ -262,8 +262,8 @@ void TestVideoCompressor::eachContainer_data()
     QTest::addColumn<int>("kind");
     const int count = int(std::size(kContainers));
     for (const char* name : {"textsubs.mkv", "song.m4a", "fonts.mkv", "audioonly.mkv", "gaps.webm"}) {
-        for (int container = 0; container < count; ++container)
-            QTest::addRow("%s to %s", name, kContainers[container].suffix) << fixture(name) << container << 0;
+        for (int c = 0; c < count; ++c)
+            QTest::addRow("%s to %s", name, kContainers[c].suffix) << fixture(name) << c << int(Generated);
     }
     // A preview holds the first 15 s, in what the container takes.
     QTest::newRow("preview to mp4") << fixture("long.mp4") << 0 << int(Preview);
