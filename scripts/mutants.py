@@ -100,6 +100,8 @@ MUTANTS = [
      "return static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(value)));",
      "return static_cast<qint32>(value > 2147483647 ? 2147483647 : value);", DEMUX),
     # VOB re-timing.
+    ("cover-verdict-kept-across-opens", "NerovaDec/FFDemuxer.cpp",
+     "        return false;\n    mCoverVerdict.store(-1);", "        return false;", DEMUX),
     ("vob-pts-not-moved", "NerovaDec/FFVobDemuxer.cpp",
      "packet->pts = TimestampMath::add(TimestampMath::sub(packet->pts, chapter.firstPts), chapter.headPts);",
      "packet->pts = TimestampMath::sub(packet->pts, chapter.firstPts);", DEMUX),

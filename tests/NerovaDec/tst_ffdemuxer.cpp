@@ -243,6 +243,11 @@ void TestFFDemuxer::describesLikeFfprobe()
     }
     QVERIFY(info->videoStreams.size() == videoCount && info->audioStreams.size() == audioCount);
     QCOMPARE(subtitleCount, textSubtitles.size());
+
+    // Opened again, the demuxer describes the new file, not the cover verdict it found for the old one.
+    QVERIFY(demuxer.open(cover ? clip(QStringLiteral("msmpeg4v3_8khz.asf"))
+                               : fixture(QStringLiteral("cover.wma"))));
+    QCOMPARE(demuxer.containerInfo()->videoStreams.value(0)->isAttachedPic, !cover);
     QVERIFY(messages().isEmpty());
 }
 
