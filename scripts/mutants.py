@@ -167,8 +167,6 @@ MUTANTS = [
     # cJpeg's refusal of damaged data.
     ("jpeg-cut-short-accepted", "tools/cjpeg/JpegReader.cpp",
      "if (!hasEndOfImage(data_, headerSize))", "if (false)", CJPEG),
-    ("jpeg-missing-rows-accepted", "tools/cjpeg/JpegReader.cpp",
-     "        if (got != 1)\n            throw Error(\"JPEG data ended early\");", "", CJPEG),
     ("zero-size-image-accepted", "tools/cjpeg/Image.cpp",
      "if (width <= 0 || height <= 0)", "if (width < 0 || height < 0)", CJPEG),
     ("pixel-bomb-accepted", "tools/cjpeg/Image.cpp",
@@ -176,8 +174,6 @@ MUTANTS = [
     ("pnm-truncation-unchecked", "tools/cjpeg/PnmReader.cpp",
      "if (bytesRemaining(file_.get()) < static_cast<std::uint64_t>(raw_.size()) * info_.height)", "if (false)",
      CJPEG),
-    ("bmp-truncation-unchecked", "tools/cjpeg/BmpReader.cpp",
-     "if (bytesRemaining(file) < stride * h.height)", "if (false)", CJPEG),
     ("partial-jpeg-kept", "tools/cjpeg/OutputFile.cpp",
      "    file_.reset();\n    unlink(tempPath_.c_str());\n}",
      "    file_.reset();\n    std::rename(tempPath_.c_str(), path_.c_str());\n}", CJPEG),
