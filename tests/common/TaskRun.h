@@ -2,6 +2,7 @@
 
 #include <compressor/CompressTask.h>
 #include <compressor/ICompressTask.h>
+#include <compressor/ICompressor.h>
 
 #include <QCoreApplication>
 #include <QSharedPointer>
@@ -12,6 +13,15 @@
 inline CompressTask* compressTask(const QSharedPointer<ICompressTask>& task)
 {
     return static_cast<CompressTask*>(task.data());
+}
+
+// The plug-in's task for source -> output, with the request's other values.
+inline QSharedPointer<ICompressTask> newTask(const QString& source, const QString& output,
+                                             const QVariantMap& extra = {})
+{
+    QVariantMap request{{"inputPath", source}, {"outputPath", output}};
+    request.insert(extra);
+    return CompressorEntry()->createCompressTask(request);
 }
 
 // How one task run ended, as a host hears it.

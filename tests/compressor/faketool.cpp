@@ -1,17 +1,16 @@
-// A stand-in for cJpeg, pngquant and ffmpeg that misbehaves on request, for the faults a real tool
-// cannot be made to show. It reads the encoder's command line (-outfile OUT -quality Q ... IN),
-// pngquant's (--quality 0-Q --force IN -o OUT) or ffmpeg's (-i IN ... -quality Q OUT, or -crf Q ... OUT
-// -progress FILE) and does what Q (or $FAKE_TOOL_BEHAVIOUR, when set) says:
+// A stand-in for cJpeg, pngquant and ffmpeg that misbehaves on request, for faults a real tool cannot show.
+// It finds the output, input and quality on each tool's command line and does what the quality (or
+// $FAKE_TOOL_BEHAVIOUR, when set) says:
 //   exit:N      write a small result, exit with N      nooutput:N  write nothing, exit with N
 //   big         write a result larger than the input   empty       write an empty result, exit 0
 //   hang        never finish                           crash       abort
 //   copy        write a copy of the input, exit 0 (a video result that reads back as the source)
-// With $FAKE_TOOL_ARGV set it first writes the arguments it received to that file, each followed by
-// a NUL byte, so tests see exactly what reached the process (and $OMP_NUM_THREADS to that file + ".omp").
+// With $FAKE_TOOL_ARGV set it writes the arguments it received to that file, each followed by a NUL byte,
+// and $OMP_NUM_THREADS to that file + ".omp".
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -19,25 +18,16 @@
 
 namespace {
 
-long fileSize(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    return in ? long(in.tellg()) : 0;
-}
-
-// A WebP output is given a RIFF header that matches its length, as a complete file has.
+// A WebP result gets a RIFF header that matches its length, as a complete file has.
 void writeBytes(const std::string& path, long count)
 {
     std::ofstream out(path, std::ios::binary);
-    const bool webp = path.size() > 5 && path.compare(path.size() - 5, 5, ".webp") == 0;
-    if (webp && count > 0 && count < 12)
-        count = 12;
     long written = 0;
-    if (webp && count >= 12) {
-        const unsigned long riffSize = static_cast<unsigned long>(count - 8);
+    if (path.size() > 5 && path.compare(path.size() - 5, 5, ".webp") == 0 && count > 0) {
+        count = std::max(count, 12L);
         out << "RIFF";
         for (int shift = 0; shift < 32; shift += 8)
-            out.put(char((riffSize >> shift) & 0xff));
+            out.put(char(((count - 8) >> shift) & 0xff));
         out << "WEBP";
         written = 12;
     }
@@ -45,24 +35,18 @@ void writeBytes(const std::string& path, long count)
         out.put(char(i & 0x7f));
 }
 
-void recordArguments(int argc, char* argv[])
-{
-    const char* file = std::getenv("FAKE_TOOL_ARGV");
-    if (!file || !*file)
-        return;
-    std::ofstream out(file, std::ios::binary);
-    for (int i = 1; i < argc; ++i)
-        out << argv[i] << '\0';
-    if (const char* threads = std::getenv("OMP_NUM_THREADS"))
-        std::ofstream(std::string(file) + ".omp") << threads;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    recordArguments(argc, argv);
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const char* file = std::getenv("FAKE_TOOL_ARGV"); file && *file) {
+        std::ofstream out(file, std::ios::binary);
+        for (const std::string& arg : args)
+            out << arg << '\0';
+        if (const char* threads = std::getenv("OMP_NUM_THREADS"))
+            std::ofstream(std::string(file) + ".omp") << threads;
+    }
     std::string outFile, quality, inFile, progressFile;
     bool ffmpeg = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -88,14 +72,13 @@ int main(int argc, char* argv[])
     if (!progressFile.empty())
         std::ofstream(progressFile) << "out_time_us=1000\nprogress=end\n";
 
-    if (quality.rfind("exit:", 0) == 0) {
+    if (quality.rfind("exit:", 0) == 0)
         writeBytes(outFile, 10);
-        return std::atoi(quality.c_str() + 5);
-    }
-    if (quality.rfind("nooutput:", 0) == 0)
-        return std::atoi(quality.c_str() + 9);
-    if (quality == "big") {
-        writeBytes(outFile, fileSize(inFile) + 1);
+    if (quality.rfind("exit:", 0) == 0 || quality.rfind("nooutput:", 0) == 0)
+        return std::atoi(quality.c_str() + quality.find(':') + 1);
+    if (quality == "big" || quality == "empty") {
+        std::ifstream in(inFile, std::ios::binary | std::ios::ate);
+        writeBytes(outFile, quality == "big" ? long(in.tellg()) + 1 : 0);
         return 0;
     }
     if (quality == "copy") {
@@ -103,18 +86,12 @@ int main(int argc, char* argv[])
         std::ofstream(outFile, std::ios::binary) << in.rdbuf();
         return 0;
     }
-    if (quality == "empty") {
-        writeBytes(outFile, 0);
-        return 0;
-    }
-    if (quality == "hang") {
+    if (quality == "hang" || quality == "crash") {
         writeBytes(outFile, 10); // a partial result that must never reach the user
+        if (quality == "crash")
+            std::abort();
         for (;;)
             std::this_thread::sleep_for(std::chrono::seconds(1));
-    }
-    if (quality == "crash") {
-        writeBytes(outFile, 10);
-        std::abort();
     }
     std::fprintf(stderr, "fake tool: unknown behaviour '%s'\n", quality.c_str());
     return 3;
