@@ -17,12 +17,12 @@ import subprocess
 import sys
 import time
 
-TASKS = "tst_tasklifecycle|tst_imagetask_faults|tst_jpegcompressor|tst_pngcompressor|tst_webpcompressor|tst_faultmatrix"
+TASKS = "tst_tasklifecycle|tst_imagecompressors|tst_faultmatrix"
 VIDEO = "tst_videocompressor|tst_faultmatrix"
 DEMUX = "tst_ffdemuxer|tst_vob|tst_streaminfo|tst_faultmatrix"
 CRYPTO = "tst_aescodec|tst_stringtokens"
 HOST = "tst_host"
-CJPEG = "tst_cjpeg|tst_cimage|tst_jpegcompressor|tst_faultmatrix"
+CJPEG = "tst_cjpeg|tst_cimage|tst_imagecompressors|tst_faultmatrix"
 
 # (name, file, text to find (exactly once), replacement, tests)
 MUTANTS = [
