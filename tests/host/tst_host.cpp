@@ -193,7 +193,7 @@ void TestHost::compressesAFolder()
     const QJsonObject broken = lines.value("broken.jpg");
     QCOMPARE(broken.value("result").toString(), QString("failed"));
     QCOMPARE(broken.value("code").toInt(), 1);
-    QCOMPARE(broken.value("text").toString(), QString("The file is corrupt or not a standard file format"));
+    QCOMPARE(broken.value("text").toString(), QString("fail"));
     const QJsonObject summary = lines.value("");
     QCOMPARE(summary.value("type").toString(), QString("summary"));
     QCOMPARE(summary.value("files").toInt(), 6);
@@ -207,15 +207,14 @@ void TestHost::compressesAFolder()
     QCOMPARE(filesUnder(in.filePath("out")), results);
 
     QMap<QString, QByteArray> firstBytes;
-    for (const QString& name : {"a.webp", "x/c.webp", "x/y/clip.mp4"})
-        firstBytes.insert(name, readAll(in.filePath("out/" + name)));
+    for (const char* name : {"a.webp", "x/c.webp", "x/y/clip.mp4"})
+        firstBytes.insert(name, readAll(in.filePath(QString("out/") + name)));
     outcome = host(QStringList{"-r", "-j", "4", "--overwrite"} + request);
     QCOMPARE(outcome.exitCode, 1);
     QVERIFY2(QRegularExpression("files +6\n +succeeded +4\n +failed +2\n").match(outcome.out).hasMatch(),
              qPrintable(outcome.out));
-    // The tool's own reason follows the finish text.
-    QVERIFY2(outcome.out.contains(in.filePath("broken.jpg") +
-                                  ": finish code 1 \"The file is corrupt or not a standard file format\" ("),
+    // ffmpeg's own reason follows the finish text.
+    QVERIFY2(outcome.out.contains(in.filePath("broken.jpg") + ": finish code 1 \"fail\" ("),
              qPrintable(outcome.out));
     QVERIFY(outcome.out.contains(QRegularExpression("wall time +\\d+:\\d\\d:\\d\\d")));
     QCOMPARE(filesUnder(in.filePath("out")), results);
