@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,6 +54,39 @@ bool makeImage(const QString& path, const QString& source, const QStringList& ex
                           QStringLiteral("1")};
     arguments << extraOutputArguments << path;
     return run(ffmpeg(), arguments);
+}
+
+bool makeVideo(const QString& path, const QString& size, int seconds, const QStringList& extraOutputArguments)
+{
+    QStringList arguments{"-v",
+                          "error",
+                          "-y",
+                          "-f",
+                          "lavfi",
+                          "-i",
+                          QStringLiteral("testsrc2=size=%1:rate=25:duration=%2").arg(size).arg(seconds),
+                          "-pix_fmt",
+                          "yuv420p",
+                          "-c:v",
+                          "libx264",
+                          "-preset",
+                          "ultrafast",
+                          "-crf",
+                          "10"};
+    arguments << extraOutputArguments << path;
+    return run(ffmpeg(), arguments);
+}
+
+bool makeCompressible(const QString& path, const QString& pattern)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix == QLatin1String("mp4"))
+        return makeVideo(path);
+    if (suffix == QLatin1String("jpg"))
+        return makeImage(path, pattern, {QStringLiteral("-q:v"), QStringLiteral("1")});
+    if (suffix == QLatin1String("webp"))
+        return makeImage(path, pattern, {QStringLiteral("-lossless"), QStringLiteral("1")});
+    return makeImage(path, pattern);
 }
 
 double ssim(const QString& reference, const QString& distorted)

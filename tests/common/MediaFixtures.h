@@ -20,6 +20,15 @@ QString ffprobe();
 bool makeImage(const QString& path, const QString& source = QStringLiteral("testsrc2=size=320x240"),
                const QStringList& extraOutputArguments = {});
 
+// A clip of ffmpeg's test pattern in H.264 at a high quality, so that re-encoding makes it smaller;
+// extra arguments (metadata, a filter) go just before the output.
+bool makeVideo(const QString& path, const QString& size = QStringLiteral("160x120"), int seconds = 1,
+               const QStringList& extraOutputArguments = {});
+
+// A small file of the kind its suffix names (jpg, png, webp, mp4) that compressing makes smaller.
+bool makeCompressible(const QString& path,
+                      const QString& pattern = QStringLiteral("mandelbrot=size=160x120"));
+
 // Structural similarity of two images' luma as ffmpeg measures it (1.0 is identical), or -1 on failure.
 double ssim(const QString& reference, const QString& distorted);
 
