@@ -170,7 +170,8 @@ quint32 crc32(const QByteArray& data)
 
 } // namespace
 
-QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
+// One PNG chunk: length, type, payload and the CRC over type and payload.
+static QByteArray pngChunk(const QByteArray& type, const QByteArray& payload)
 {
     QByteArray chunk(4, '\0');
     qToBigEndian(quint32(payload.size()), chunk.data());
@@ -285,19 +286,6 @@ QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& pref
         if (s.marker == 0xE1 && s.payload.startsWith(prefix))
             return s.payload;
     return QByteArray();
-}
-
-QByteArray jpegIccProfile(const QVector<JpegSegment>& segments)
-{
-    QMap<int, QByteArray> chunks;
-    for (const JpegSegment& s : segments)
-        if (s.marker == 0xE2 && s.payload.startsWith(QByteArray("ICC_PROFILE\0", 12)) &&
-            s.payload.size() > 14)
-            chunks.insert(uchar(s.payload[12]), s.payload.mid(14));
-    QByteArray profile;
-    for (const QByteArray& chunk : chunks)
-        profile += chunk;
-    return profile;
 }
 
 int exifPayloadOrientation(const QByteArray& exif)

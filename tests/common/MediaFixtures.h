@@ -42,9 +42,6 @@ bool writeAll(const QString& path, const QByteArray& data);
 // MP4 file that ffmpeg wrote; this ffmpeg has no option for it.
 bool setMp4Rotation(const QString& path, int degrees);
 
-// One PNG chunk: length, type, payload and the CRC over type and payload.
-QByteArray pngChunk(const QByteArray& type, const QByteArray& payload);
-
 // A PNG whose header claims width x height RGB pixels but which carries only a few rows: a decoder
 // that trusts the header would ask for gigabytes before noticing.
 QByteArray hugePng(quint32 width, quint32 height);
@@ -83,9 +80,6 @@ QVector<JpegSegment> jpegSegmentsOf(const QByteArray& jpeg);
 
 // The first APP1 payload that starts with prefix ("Exif\0\0", the XMP namespace), or empty.
 QByteArray jpegApp1(const QVector<JpegSegment>& segments, const QByteArray& prefix);
-
-// The ICC profile reassembled from APP2 chunks, or empty.
-QByteArray jpegIccProfile(const QVector<JpegSegment>& segments);
 
 // The orientation tag of IFD0 in an "Exif\0\0" APP1 payload, or -1.
 int exifPayloadOrientation(const QByteArray& exif);
