@@ -1,3 +1,4 @@
+// Makes test media with the real ffmpeg and exiftool and reads results back (see MediaFixtures.h).
 #include "MediaFixtures.h"
 
 #include <QDir>

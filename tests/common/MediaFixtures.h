@@ -1,3 +1,4 @@
+// Test media made at run time with the real ffmpeg and exiftool, and the checks tests run on results.
 #pragma once
 
 #include <QByteArray>
@@ -6,7 +7,6 @@
 #include <QVariantMap>
 #include <QVector>
 
-// Test media made at run time with the real ffmpeg, and the checks tests run on results.
 namespace MediaFixtures {
 
 // Runs a program (never through a shell); true when it exited normally with code 0.

@@ -1,3 +1,4 @@
+// The target-size check every image format shares: the chosen quality fits, one step up does not.
 #pragma once
 
 #include "MediaFixtures.h"

@@ -1,3 +1,4 @@
+// Runs a task the way a host does and records its one finish: the shared helper of the task tests.
 #pragma once
 
 #include <compressor/CompressTask.h>
