@@ -3,7 +3,8 @@
 # Usage: bench/host_parallel.sh BUILD_DIR [COUNT] [BATCH] [ROUNDS] [PHOTO_DIR]
 # 1. For each target (PNG photos to PNG, JPEG photos to JPEG and to WebP): COUNT files (default 24),
 #    from PHOTO_DIR or generated, are compressed with -j 2 and with -j 1, ROUNDS times each (default 2,
-#    alternating); prints the best times and the speed-up (goal >= 1.7 on two processors).
+#    alternating); prints the best times and the speed-up (goal >= 1.7 on two processors), and the
+#    machine's ceiling: the speed-up two cJpeg (pngquant) runs side by side get over one after another.
 #    Then the start-up of one small file through the host against cJpeg alone, split into its parts.
 # 2. A BATCH (default 2000) file run with -j 2 over small JPEGs; the host's resident memory (VmRSS) is
 #    sampled from /proc while it runs; prints the first, last and peak sample and the growth per 1000
@@ -71,6 +72,25 @@ for target in png jpg webp; do
     printf '%-4s %d files: -j 1 %.3f s, -j 2 %.3f s, speed-up %.2fx (goal >= 1.7)\n' "$target" "$count" \
         "$best1" "$best2" "$(awk -v a="$best1" -v b="$best2" 'BEGIN { print a / b }')"
 done
+
+# The machine's own ceiling: the same tool run on the same file four times one after another against two
+# chains of two side by side. No -j 2 can beat what two independent tool runs get from the processors.
+ceiling() { # command... -> sequential/parallel ratio
+    local start mid end
+    start=$(now)
+    for ((k = 0; k < 4; ++k)); do "$@" > /dev/null 2>&1; done
+    mid=$(now)
+    (for ((k = 0; k < 2; ++k)); do "$@" > /dev/null 2>&1; done) &
+    (for ((k = 0; k < 2; ++k)); do "$@" > /dev/null 2>&1; done) &
+    wait
+    end=$(now)
+    awk -v a="$start" -v m="$mid" -v e="$end" 'BEGIN { printf "%.2f", (m - a) / (e - m) }'
+}
+first_jpg=$(find "$work/jpg" -type f | sort | head -1)
+first_png=$(find "$work/png" -type f | sort | head -1)
+printf 'machine ceiling, two tool runs side by side against one after another: cJpeg %sx, pngquant %sx\n' \
+    "$(ceiling "$build/bin/cJpeg" -outfile "$work/ceiling.jpg" -quality 75 -baseline "$first_jpg")" \
+    "$(OMP_NUM_THREADS=1 ceiling "$build/bin/pngquant" --quality 0-80 --force "$first_png" -o "$work/ceiling.png")"
 
 # Start-up: one small file through the host against cJpeg alone on it, and the parts of the host's
 # start (Qt alone: --help; with the plug-in and its libraries: an output that already exists).
