@@ -99,9 +99,10 @@ MUTANTS = [
     ("wrap32-clamps", "NerovaDec/TimestampMath.h",
      "return static_cast<qint32>(static_cast<quint32>(static_cast<quint64>(value)));",
      "return static_cast<qint32>(value > 2147483647 ? 2147483647 : value);", DEMUX),
-    # VOB re-timing.
+    # A description of the file now open, not of the last one.
     ("cover-verdict-kept-across-opens", "NerovaDec/FFDemuxer.cpp",
      "        return false;\n    mCoverVerdict.store(-1);", "        return false;", DEMUX),
+    # VOB re-timing.
     ("vob-pts-not-moved", "NerovaDec/FFVobDemuxer.cpp",
      "packet->pts = TimestampMath::add(TimestampMath::sub(packet->pts, chapter.firstPts), chapter.headPts);",
      "packet->pts = TimestampMath::sub(packet->pts, chapter.firstPts);", DEMUX),
@@ -248,7 +249,7 @@ def main():
             os.utime(os.path.join(src, path))
     if not os.path.isfile(os.path.join(build_dir, "CMakeCache.txt")):
         configure = ["cmake", "-S", src, "-B", build_dir, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
-        if shutil.which("ccache"):  # every fault recompiles a file or two; the rest comes from the cache
+        if shutil.which("ccache"):  # a copy built again from scratch in the same folder takes its objects from the cache
             configure += ["-DCMAKE_C_COMPILER_LAUNCHER=ccache", "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"]
         if run(configure, stdout=subprocess.DEVNULL) != 0:
             sys.exit("configure failed")
