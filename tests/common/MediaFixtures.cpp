@@ -32,6 +32,26 @@ bool run(const QString& program, const QStringList& arguments, QByteArray* outpu
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+ProgramRun runProgram(const QString& program, const QStringList& arguments, const QString& workDir,
+                      int timeoutMs)
+{
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setWorkingDirectory(workDir);
+    process.start(program, arguments);
+    ProgramRun result;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
 QString ffmpeg()
 {
     return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));

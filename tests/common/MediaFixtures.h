@@ -13,6 +13,19 @@ namespace MediaFixtures {
 bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
          int timeoutMs = 120000);
 
+// What one program run gave: its exit code (-1 when it crashed or outlasted its time) and its two outputs.
+struct ProgramRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program (never through a shell) with no input, in workDir when one is given; a run that outlasts
+// timeoutMs is killed.
+ProgramRun runProgram(const QString& program, const QStringList& arguments, const QString& workDir = {},
+                      int timeoutMs = 120000);
+
 QString ffmpeg();
 QString ffprobe();
 

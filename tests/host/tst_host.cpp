@@ -27,16 +27,8 @@ struct Outcome
 
 Outcome host(const QStringList& arguments)
 {
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral(HOST_PROGRAM), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(120000))
-        return outcome;
-    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.err = QString::fromUtf8(process.readAllStandardError());
-    return outcome;
+    const ProgramRun ran = runProgram(QStringLiteral(HOST_PROGRAM), arguments);
+    return {ran.exitCode, QString::fromUtf8(ran.out), QString::fromUtf8(ran.err)};
 }
 
 // Every file under dir, as paths relative to it, hidden ones included.

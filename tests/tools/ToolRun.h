@@ -4,7 +4,6 @@
 #include "MediaFixtures.h"
 
 #include <QMap>
-#include <QProcess>
 #include <QStandardPaths>
 
 // Outcome of one program run; key=value lines on stdout are split out as well.
@@ -18,17 +17,8 @@ struct Run
 
 inline Run run(const QString& program, const QStringList& args, const QString& workDir = {})
 {
-    QProcess process;
-    process.setWorkingDirectory(workDir);
-    process.start(program, args);
-    Run result;
-    if (!process.waitForFinished(120000)) {
-        process.kill(); // reported as a crash
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.stdErr = QString::fromLocal8Bit(process.readAllStandardError());
-    result.stdOut = process.readAllStandardOutput();
+    const MediaFixtures::ProgramRun ran = MediaFixtures::runProgram(program, args, workDir);
+    Run result{ran.exitCode, QString::fromLocal8Bit(ran.err), ran.out, {}};
     for (const QByteArray& line : result.stdOut.split('\n'))
         if (const int eq = line.indexOf('='); eq > 0)
             result.keys.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
