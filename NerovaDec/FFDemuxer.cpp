@@ -150,7 +150,22 @@ bool FFDemuxer::open(const QString& path)
     if (path.isEmpty())
         return false;
     mCoverVerdict.store(-1);
+    if (!openContainer(path))
+        return false;
 
+    if (avformat_find_stream_info(mFormatCtx.data(), nullptr) < 0) {
+        writeLog(Record(Q_FUNC_INFO, __LINE__, kLogFile, nullptr, 0)
+                 << "---demux--- avformat_find_stream_info failed");
+        mFormatCtx.reset();
+        return false;
+    }
+
+    mFilePath = path;
+    return true;
+}
+
+bool FFDemuxer::openContainer(const QString& path)
+{
     int result = 0;
     if (QSharedPointer<QIODevice> memory = openMemoryFile(path)) {
         mQrcFile = memory;
@@ -176,15 +191,6 @@ bool FFDemuxer::open(const QString& path)
         mFormatCtx.reset();
         return false;
     }
-
-    if (avformat_find_stream_info(mFormatCtx.data(), nullptr) < 0) {
-        writeLog(Record(Q_FUNC_INFO, __LINE__, kLogFile, nullptr, 0)
-                 << "---demux--- avformat_find_stream_info failed");
-        mFormatCtx.reset();
-        return false;
-    }
-
-    mFilePath = path;
     return true;
 }
 

@@ -70,7 +70,11 @@ protected:
     QString mFilePath;
 
 private:
+    // Opens path's container without probing its streams: the first half of open().
+    bool openContainer(const QString& path);
     int openResource();
+    // The cover check only counts packets, which needs no stream probing.
+    friend bool isCoverStream(const QString& path, int streamIndex);
 
     // Whether the first video stream of an open ASF-family file is only a cover picture (1) or not (0),
     // -1 until a description asks: finding out reads the whole file again.

@@ -179,8 +179,11 @@ bool isAsfFamily(const AVFormatContext* context)
 
 bool isCoverStream(const QString& path, int streamIndex)
 {
+    // Counting packets needs no decoder: the container is opened without probing its streams, which would
+    // open a decoder per stream only to throw it away. Reading gives the same packets either way: probing
+    // reads them through the same path and only holds them back.
     FFDemuxer demuxer;
-    if (!demuxer.open(path))
+    if (!demuxer.openContainer(path))
         return false;
     AVFormatContext* context = demuxer.formatCtx().data();
     if (!isAsfFamily(context))
