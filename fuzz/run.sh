@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a bounded time at the lowest priority, in one job, and prints its figures.
-#   fuzz/run.sh TARGET SECONDS [BUILD_DIR]      TARGET: aes tokens utf8 json demux vob readers
+#   fuzz/run.sh TARGET SECONDS [BUILD_DIR [CHECK_DIR]]    TARGET: aes tokens utf8 json demux vob readers
 # The growing corpus lives in BUILD_DIR/fuzz-run/corpus/TARGET (started from the generated seeds), crash
 # inputs land in BUILD_DIR/fuzz-run/artifacts/TARGET, and libFuzzer's log in BUILD_DIR/fuzz-run/logs/TARGET.log.
 # Re-run one crash input:  BUILD_DIR/bin/fuzz_TARGET ARTIFACT
+# With CHECK_DIR (a second fuzz build, normally the AddressSanitizer one) every corpus input is replayed
+# there once after the run: a fast build without ASan explores, and what it found is still checked for
+# memory errors. A failing replay counts as a finding.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-    echo "usage: $0 TARGET SECONDS [BUILD_DIR]" >&2
+    echo "usage: $0 TARGET SECONDS [BUILD_DIR [CHECK_DIR]]" >&2
     exit 2
 fi
 target=$1
 seconds=$2
 build=$(cd "${3:-build-fuzz}" && pwd)
+check_build=${4:+$(cd "$4" && pwd)}
 source_dir=$(cd "$(dirname "$0")" && pwd)
 program=$build/bin/fuzz_$target
 if [ ! -x "$program" ]; then
@@ -31,12 +35,14 @@ options=(-max_total_time="$seconds" -jobs=1 -workers=1 -timeout=30 -rss_limit_mb
 if [ "$target" = json ]; then
     options+=(-dict="$source_dir/json.dict")
 fi
+target_options=()
 case $target in
-demux | vob) options+=(-max_len=262144) ;;
+demux | vob) target_options=(-max_len=262144) ;;
 # The target caps images at 1,048,576 pixels, which never takes more than about 30 MB; a larger single
 # allocation is a reader sizing memory from a header field before checking it, and is reported.
-readers) options+=(-max_len=32768 -malloc_limit_mb=512) ;;
+readers) target_options=(-max_len=32768 -malloc_limit_mb=512) ;;
 esac
+options+=("${target_options[@]}")
 
 export NEROVA_CONFIG_FILE=$work/settings.json
 asan_options=detect_leaks=1:allocator_may_return_null=1
@@ -75,6 +81,18 @@ executions=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -1 
 # kept for a look (at nice 19 on a busy machine that is often the machine), but is not one.
 findings=$(find "$artifacts" -type f -newer started ! -name 'slow-unit-*' | wc -l)
 slow=$(find "$artifacts" -type f -newer started -name 'slow-unit-*' | wc -l)
+replayed=
+if [ -n "$check_build" ]; then
+    # One process over the whole corpus; its own crash input lands beside the run's.
+    replay_log=$work/logs/$target.check.log
+    if TMPDIR=$jobdir nice -n 19 "$check_build/bin/fuzz_$target" -runs=0 -rss_limit_mb=3072 -timeout=30 \
+        "${target_options[@]}" -artifact_prefix="$artifacts/check-" "$corpus" >"$replay_log" 2>&1; then
+        replayed=" checked=$(find "$corpus" -type f | wc -l)"
+    else
+        findings=$((findings + 1))
+        replayed=" checked=failed($replay_log)"
+    fi
+fi
 echo "target=$target seconds=$elapsed executions=${executions:-?} corpus=$(find "$corpus" -type f | wc -l)" \
-    "findings=$findings slow_units=$slow log=$log"
+    "findings=$findings slow_units=$slow$replayed log=$log"
 [ "$status" -eq 0 ] && [ "$findings" -eq 0 ]
