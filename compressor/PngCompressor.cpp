@@ -30,6 +30,12 @@ double errorAxis(int quality)
     const double lowQualityFudge = std::max(0.0, 0.016 / (0.001 + q) - 0.001);
     return -std::log(lowQualityFudge + 2.5 / std::pow(210.0 + q, 1.2) * (100.1 - q) / 100.0);
 }
+
+// pngquant beside the application.
+QString pngquantPath()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/pngquant"));
+}
 } // namespace
 
 PngCompressor::PngCompressor(const QVariantMap& params) : WorkingCopyCompressTask(params) {}
@@ -38,8 +44,8 @@ PngCompressor::~PngCompressor() = default;
 
 QString PngCompressor::toolPath() const
 {
-    const QString path =
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/pngquant"));
+    // Asked once per start; the steps of a run take the path without writing the line again.
+    const QString path = pngquantPath();
     qCDebug(lcCompressor) << "pngquant:" << path;
     return path;
 }
@@ -73,7 +79,7 @@ QStringList PngCompressor::makePngCompressParam(const QVariantMap& params)
 
 ToolRunTask::ToolStep PngCompressor::quantiseStep() const
 {
-    ToolStep step(toolPath(), toolCommand().arguments());
+    ToolStep step(pngquantPath(), toolCommand().arguments());
     // pngquant spreads over every processor through OpenMP unless told its share.
     if (!mThreads.isEmpty() && mThreads != QLatin1String("0"))
         step.environment << QStringLiteral("OMP_NUM_THREADS=") + mThreads;
@@ -95,8 +101,11 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome
             std::make_unique<cjpeg::QualitySearch>(0, *highest, mTargetSize, logSizePerLogError, errorAxis);
         mTrialQuality = mSearch->next();
     }
-    if (!WorkingCopyCompressTask::prepareRun(kind, refusal))
+    Q_UNUSED(kind)
+    if (!prepareWorkingCopy()) {
+        *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
         return std::nullopt;
+    }
     if (!ImageTool::isAvailable()) {
         // pngquant alone can neither resize nor keep the colour profile while it drops the rest.
         if (!mPolicy.isDefault()) {
