@@ -150,7 +150,7 @@ bool FFDemuxer::open(const QString& path)
     if (path.isEmpty())
         return false;
     mCoverVerdict.store(-1);
-    if (!openContainer(path))
+    if (!openContainer(path, Q_FUNC_INFO))
         return false;
 
     if (avformat_find_stream_info(mFormatCtx.data(), nullptr) < 0) {
@@ -164,7 +164,7 @@ bool FFDemuxer::open(const QString& path)
     return true;
 }
 
-bool FFDemuxer::openContainer(const QString& path)
+bool FFDemuxer::openContainer(const QString& path, const char* caller)
 {
     int result = 0;
     if (QSharedPointer<QIODevice> memory = openMemoryFile(path)) {
@@ -177,16 +177,16 @@ bool FFDemuxer::openContainer(const QString& path)
     } else {
         mQrcFile.reset(new QFile(path));
         if (!mQrcFile->open(QIODevice::ReadOnly)) {
-            writeLog(Record(Q_FUNC_INFO, __LINE__, kLogFile, nullptr, 0) << "mQrcFile->open failed.");
+            writeLog(Record(caller, __LINE__, kLogFile, nullptr, 0) << "mQrcFile->open failed.");
             return false;
         }
         result = openResource();
     }
 
     if (result != 0) {
-        writeLog(Record(Q_FUNC_INFO, __LINE__, kLogFile, nullptr, 0)
+        writeLog(Record(caller, __LINE__, kLogFile, nullptr, 0)
                  << "---demux--- avformat_open_input: " << result << ": " << ffmpegErrorText(result));
-        writeLog(Record(Q_FUNC_INFO, __LINE__, kLogFile, nullptr, 0)
+        writeLog(Record(caller, __LINE__, kLogFile, nullptr, 0)
                  << "---demux--- Could not open the file . fileSize :" << QFileInfo(path).size());
         mFormatCtx.reset();
         return false;

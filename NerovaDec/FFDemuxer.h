@@ -70,8 +70,9 @@ protected:
     QString mFilePath;
 
 private:
-    // Opens path's container without probing its streams: the first half of open().
-    bool openContainer(const QString& path);
+    // Opens path's container without probing its streams: the first half of open(). Failures are logged
+    // under caller, the signature of the public function that was asked.
+    bool openContainer(const QString& path, const char* caller);
     int openResource();
     // The cover check only counts packets, which needs no stream probing.
     friend bool isCoverStream(const QString& path, int streamIndex);

@@ -183,7 +183,7 @@ bool isCoverStream(const QString& path, int streamIndex)
     // open a decoder per stream only to throw it away. Reading gives the same packets either way: probing
     // reads them through the same path and only holds them back.
     FFDemuxer demuxer;
-    if (!demuxer.openContainer(path))
+    if (!demuxer.openContainer(path, Q_FUNC_INFO))
         return false;
     AVFormatContext* context = demuxer.formatCtx().data();
     if (!isAsfFamily(context))
