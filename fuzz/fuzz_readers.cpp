@@ -3,6 +3,7 @@
 // A reader may refuse an input with an error; when it accepts one, its header, its rows and the JPEG
 // made from them must agree.
 #include "ImageHeader.h"
+#include "Property.h"
 
 #include <Error.h>
 #include <JpegWriter.h>
@@ -20,23 +21,13 @@ namespace {
 // that allocates before checking still shows up under libFuzzer's -malloc_limit_mb.
 constexpr long long kFuzzMaxPixels = 1LL << 20;
 
-// A property every input must keep: breaking it is a finding, reported to libFuzzer as a crash that
-// names the property.
-void check(bool condition, const char* property)
-{
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", property);
-        std::abort();
-    }
-}
-
 // Closes a stream from open_memstream and frees what it wrote.
 class MemoryOutput
 {
 public:
     MemoryOutput() : mFile(open_memstream(&mData, &mSize))
     {
-        check(mFile != nullptr, "a memory stream opens");
+        checkProperty(mFile != nullptr, "a memory stream opens");
     }
     ~MemoryOutput()
     {
@@ -51,7 +42,7 @@ public:
     // Flushes and returns everything written so far.
     std::vector<std::uint8_t> bytes()
     {
-        check(std::fflush(mFile) == 0, "the memory stream flushes");
+        checkProperty(std::fflush(mFile) == 0, "the memory stream flushes");
         return std::vector<std::uint8_t>(reinterpret_cast<std::uint8_t*>(mData),
                                          reinterpret_cast<std::uint8_t*>(mData) + mSize);
     }
@@ -88,16 +79,17 @@ void checkJpeg(const std::vector<std::uint8_t>& jpeg, const cjpeg::ImageInfo& in
     } catch (const cjpeg::Error&) {
         whole = false;
     }
-    check(whole, "libjpeg-turbo decodes the JPEG written, at the size and channels read");
+    checkProperty(whole, "libjpeg-turbo decodes the JPEG written, at the size and channels read");
 }
 
 void convert(cjpeg::ImageReader& reader, cjpeg::ImageFormat format, const uint8_t* data, size_t size)
 {
     cjpeg::ImageInfo info = reader.info();
-    check(info.width > 0 && info.height > 0 && info.channels >= 1 && info.channels <= 4,
-          "a valid size and layout");
-    check(static_cast<long long>(info.width) * info.height <= kFuzzMaxPixels, "the pixel limit holds");
-    check(headerAgrees(format, data, size, info), "the size agrees with the header");
+    checkProperty(info.width > 0 && info.height > 0 && info.channels >= 1 && info.channels <= 4,
+                  "a valid size and layout");
+    checkProperty(static_cast<long long>(info.width) * info.height <= kFuzzMaxPixels,
+                  "the pixel limit holds");
+    checkProperty(headerAgrees(format, data, size, info), "the size agrees with the header");
 
     // As cJpeg does: alpha is blended over white, the rest goes to the writer row by row.
     const int readChannels = info.channels;
@@ -111,7 +103,7 @@ void convert(cjpeg::ImageReader& reader, cjpeg::ImageFormat format, const uint8_
     cjpeg::JpegWriter writer(output.stream(), info, reader.metadata(), cjpeg::EncodeSettings{});
     for (int y = 0; y < info.height; ++y) {
         const std::uint8_t* row = reader.nextRow();
-        check(row != nullptr, "every row is there");
+        checkProperty(row != nullptr, "every row is there");
         // Every row holds width * channels samples: reading them all lets the sanitizer see a short one.
         std::copy(row, row + rowSize, copy.data());
         if (alpha)
@@ -138,11 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     // A stream over the input itself, read-only: no copy and no file.
     cjpeg::FilePtr file(fmemopen(const_cast<uint8_t*>(data), size, "rb"));
-    check(file != nullptr, "a stream over the input opens");
+    checkProperty(file != nullptr, "a stream over the input opens");
     try {
         cjpeg::ImageFormat format = cjpeg::ImageFormat::Jpeg;
         const std::unique_ptr<cjpeg::ImageReader> reader = cjpeg::openImage(std::move(file), &format);
-        check(reader != nullptr, "an accepted image has a reader");
+        checkProperty(reader != nullptr, "an accepted image has a reader");
         convert(*reader, format, data, size);
     } catch (const cjpeg::Error&) {
         // A refused or damaged image: cJpeg reports it and exits with code 1.

@@ -24,11 +24,16 @@ std::string gFolder;
     std::exit(1);
 }
 
+void writeBytesTo(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
+        fail(path);
+}
+
 void writeBytes(const std::string& name, const std::vector<std::uint8_t>& bytes)
 {
-    std::FILE* file = std::fopen((gFolder + "/" + name).c_str(), "wb");
-    if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
-        fail(name);
+    writeBytesTo(gFolder + "/" + name, bytes);
 }
 
 // A pattern sample for channel c of pixel (x, y).
@@ -206,15 +211,123 @@ void writeJpeg(const std::string& name, J_COLOR_SPACE space, int components, boo
         fail(name);
 }
 
+// An EXIF payload as cJpeg keeps it ("Exif\0\0" and a TIFF structure): IFD0 with orientation 6 and
+// pointers to an EXIF directory (pixel width and height) and a GPS directory (latitude and its hemisphere).
+std::vector<std::uint8_t> exifPayload(bool bigEndian)
+{
+    std::vector<std::uint8_t> t;
+    auto p16 = [&](unsigned v) {
+        const std::uint8_t hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
+        t.push_back(bigEndian ? hi : lo);
+        t.push_back(bigEndian ? lo : hi);
+    };
+    auto p32 = [&](std::uint32_t v) {
+        p16(bigEndian ? v >> 16 : v & 0xFFFF);
+        p16(bigEndian ? v & 0xFFFF : v >> 16);
+    };
+    auto entry = [&](unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value, bool shortValue) {
+        p16(tag);
+        p16(type);
+        p32(count);
+        if (shortValue) {
+            p16(value);
+            p16(0);
+        } else {
+            p32(value);
+        }
+    };
+    const std::uint32_t exifIfd = 50, gpsIfd = 80, latitude = 110;
+    t.push_back(bigEndian ? 'M' : 'I');
+    t.push_back(bigEndian ? 'M' : 'I');
+    p16(42);
+    p32(8);
+    p16(3); // IFD0
+    entry(0x0112, 3, 1, 6, true);
+    entry(0x8769, 4, 1, exifIfd, false);
+    entry(0x8825, 4, 1, gpsIfd, false);
+    p32(0);
+    p16(2); // EXIF directory
+    entry(0xA002, 4, 1, 4000, false);
+    entry(0xA003, 3, 1, 3000, true);
+    p32(0);
+    p16(2); // GPS directory
+    entry(0x0001, 2, 2, 'N' << (bigEndian ? 24 : 0), false);
+    entry(0x0002, 5, 3, latitude, false);
+    p32(0);
+    for (const std::uint32_t value : {48u, 1u, 51u, 1u, 30u, 1u})
+        p32(value);
+    std::vector<std::uint8_t> payload{'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), t.begin(), t.end());
+    return payload;
+}
+
+// The metadata target's seeds: a first byte that picks the kind (0 EXIF, 1 XMP, 2 IPTC), then the payload.
+void writeMetadataSeeds(const std::string& folder)
+{
+    auto seed = [&folder](const std::string& name, std::uint8_t kind,
+                          const std::vector<std::uint8_t>& payload) {
+        std::vector<std::uint8_t> bytes{kind};
+        bytes.insert(bytes.end(), payload.begin(), payload.end());
+        writeBytesTo(folder + "/" + name, bytes);
+    };
+    seed("exif-big-endian", 0, exifPayload(true));
+    seed("exif-little-endian", 3, exifPayload(false));
+
+    const std::string xmp =
+        std::string("http://ns.adobe.com/xap/1.0/", 29) +
+        "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>"
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+        "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+        "<rdf:Description rdf:about='' exif:GPSLatitude='48,51.5N'\n photoshop:City=\"Paris\">"
+        "<exif:GPSLongitude>2,21.1E</exif:GPSLongitude><photoshop:Country>France"
+        "</photoshop:Country><Iptc4xmpCore:Location/><Iptc4xmpExt:LocationShown><rdf:Bag>"
+        "<rdf:li Iptc4xmpExt:City='Paris'/></rdf:Bag></Iptc4xmpExt:LocationShown>"
+        "<dc:title><rdf:Alt><rdf:li xml:lang='x-default'>A title</rdf:li></rdf:Alt>"
+        "</dc:title></rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end='w'?>";
+    seed("xmp", 1, std::vector<std::uint8_t>(xmp.begin(), xmp.end()));
+
+    // A Photoshop block: the IPTC datasets (city, country, a keyword, and a caption with an extended
+    // length), then the digest that vouches for them.
+    std::vector<std::uint8_t> datasets;
+    auto dataset = [&](std::uint8_t number, const std::string& text, bool extended) {
+        datasets.insert(datasets.end(), {0x1C, 2, number});
+        if (extended) {
+            datasets.insert(datasets.end(), {0x80, 0x02});
+            datasets.push_back(0);
+        }
+        datasets.push_back(static_cast<std::uint8_t>(text.size() >> 8));
+        datasets.push_back(static_cast<std::uint8_t>(text.size()));
+        datasets.insert(datasets.end(), text.begin(), text.end());
+    };
+    dataset(90, "Paris", false);
+    dataset(101, "France", false);
+    dataset(25, "bridge", false);
+    dataset(120, "A caption", true);
+    std::vector<std::uint8_t> iptc{'P', 'h', 'o', 't', 'o', 's', 'h', 'o', 'p', ' ', '3', '.', '0', 0};
+    auto resource = [&](unsigned id, const std::vector<std::uint8_t>& data) {
+        iptc.insert(iptc.end(), {'8', 'B', 'I', 'M', static_cast<std::uint8_t>(id >> 8),
+                                 static_cast<std::uint8_t>(id), 0, 0});
+        for (int shift = 24; shift >= 0; shift -= 8)
+            iptc.push_back(static_cast<std::uint8_t>(data.size() >> shift));
+        iptc.insert(iptc.end(), data.begin(), data.end());
+        if (data.size() & 1)
+            iptc.push_back(0);
+    };
+    resource(0x0404, datasets);
+    resource(0x0425, std::vector<std::uint8_t>(16, 0xAB));
+    seed("iptc", 2, iptc);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_image_seeds FOLDER\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_image_seeds READERS_FOLDER METADATA_FOLDER\n");
         return 2;
     }
     gFolder = argv[1];
+    writeMetadataSeeds(argv[2]);
 
     writeTiff("cmyk.tif", PHOTOMETRIC_SEPARATED, 4, 8);
     writeTiff("cmyk16.tif", PHOTOMETRIC_SEPARATED, 4, 16);
