@@ -38,7 +38,8 @@ std::size_t orientationValueOffset(const std::vector<std::uint8_t>& exif, bool& 
     const std::size_t entries = u16(ifd);
     for (std::size_t i = 0; i < entries; ++i) {
         const std::size_t entry = ifd + 2 + 12 * i;
-        if (entry > tiffSize - 12)
+        // Added, not subtracted: a TIFF part shorter than one entry must not wrap the bound around.
+        if (entry + 12 > tiffSize)
             return 0;
         if (u16(entry) == kOrientationTag && u16(entry + 2) == kShortType && u32(entry + 4) >= 1)
             return kTiffStart + entry + 8;
