@@ -225,20 +225,30 @@ void removeXmpLocation(std::vector<std::uint8_t>& xmp)
                                             "Iptc4xmpExt:CountryName",
                                             "Iptc4xmpExt:ProvinceState",
                                             "Iptc4xmpExt:Sublocation"};
+    // Taking one property out joins the text around it, which can make a property of what was not one
+    // before; passes repeat until none removes anything. Each pass shortens the text, and the bound keeps
+    // a packet crafted to unfold level by level from costing more than a few passes.
+    constexpr int kMaxPasses = 64;
     std::string text(xmp.begin(), xmp.end());
     bool changed = false;
-    for (const char* prefix : kPrefixes) {
-        std::size_t at = 0;
-        while ((at = text.find(prefix, at)) != std::string::npos) {
-            std::size_t from = 0, to = 0;
-            if (propertyExtent(text, at, from, to)) {
-                text.erase(from, to - from);
-                at = from;
-                changed = true;
-            } else {
-                at += std::strlen(prefix);
+    for (int pass = 0; pass < kMaxPasses; ++pass) {
+        bool removed = false;
+        for (const char* prefix : kPrefixes) {
+            std::size_t at = 0;
+            while ((at = text.find(prefix, at)) != std::string::npos) {
+                std::size_t from = 0, to = 0;
+                if (propertyExtent(text, at, from, to)) {
+                    text.erase(from, to - from);
+                    at = from;
+                    removed = true;
+                } else {
+                    at += std::strlen(prefix);
+                }
             }
         }
+        if (!removed)
+            break;
+        changed = true;
     }
     if (changed)
         xmp.assign(text.begin(), text.end());
