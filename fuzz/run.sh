@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a bounded time at the lowest priority, in one job, and prints its figures.
-#   fuzz/run.sh TARGET SECONDS [BUILD_DIR [CHECK_DIR]]    TARGET: aes tokens utf8 json demux vob readers
+#   fuzz/run.sh TARGET SECONDS [BUILD_DIR [CHECK_DIR]]    TARGET: aes tokens utf8 json demux vob readers metadata
 # The growing corpus lives in BUILD_DIR/fuzz-run/corpus/TARGET (started from the generated seeds), crash
 # inputs land in BUILD_DIR/fuzz-run/artifacts/TARGET, and libFuzzer's log in BUILD_DIR/fuzz-run/logs/TARGET.log.
 # Re-run one crash input:  BUILD_DIR/bin/fuzz_TARGET ARTIFACT
