@@ -23,6 +23,7 @@ DEMUX = "tst_ffdemuxer|tst_vob|tst_streaminfo|tst_faultmatrix"
 CRYPTO = "tst_aescodec|tst_stringtokens"
 HOST = "tst_host"
 CJPEG = "tst_cjpeg|tst_cimage|tst_imagecompressors|tst_faultmatrix"
+METADATA = "tst_cjpeg|tst_cimage|fuzz_replay_metadata"
 
 # (name, file, text to find (exactly once), replacement, tests)
 MUTANTS = [
@@ -178,6 +179,9 @@ MUTANTS = [
     ("partial-jpeg-kept", "tools/cjpeg/OutputFile.cpp",
      "    file_.reset();\n    unlink(tempPath_.c_str());\n}",
      "    file_.reset();\n    std::rename(tempPath_.c_str(), path_.c_str());\n}", CJPEG),
+    # A location property formed by a removal stays in the XMP.
+    ("xmp-location-stripped-once", "tools/cjpeg/MetadataPolicy.cpp",
+     "constexpr int kMaxPasses = 64;", "constexpr int kMaxPasses = 1;", METADATA),
 ]
 
 
