@@ -51,6 +51,7 @@ void TextReport::fileFinished(const JobResult& result)
         mOut << codeText(result) << ": " << SizeText::bytes(result.bytesIn) << " -> ";
         if (result.outcome == JobResult::Outcome::Succeeded)
             mOut << SizeText::bytes(result.bytesOut) << sizeChange(result)
+                 << (result.resized.isEmpty() ? QString() : QStringLiteral(", resized to ") + result.resized)
                  << (result.sourceKept ? " (source kept: the result was larger)" : "")
                  << (result.isOverTarget() ? overTarget(result) : QString());
         else

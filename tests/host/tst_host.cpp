@@ -208,6 +208,8 @@ void TestHost::compressesAFolder()
     // ffmpeg's own reason follows the finish text.
     QVERIFY2(outcome.out.contains(in.filePath("broken.jpg") + ": finish code 1 \"fail\" ("),
              qPrintable(outcome.out));
+    QVERIFY2(outcome.out.contains(QRegularExpression("a\\.jpg: finish code 0 .*, resized to 100x75\n")),
+             qPrintable(outcome.out));
     QVERIFY(outcome.out.contains(QRegularExpression("wall time +\\d+:\\d\\d:\\d\\d")));
     QCOMPARE(filesUnder(in.filePath("out")), results);
     for (auto it = firstBytes.cbegin(); it != firstBytes.cend(); ++it)
