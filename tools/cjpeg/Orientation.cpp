@@ -1,5 +1,7 @@
 #include "Orientation.h"
 
+#include "TiffView.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -8,41 +10,26 @@ namespace cjpeg {
 
 namespace {
 
-constexpr std::size_t kTiffStart = 6; // after "Exif\0\0"
 constexpr std::uint16_t kOrientationTag = 0x0112;
 constexpr std::uint16_t kShortType = 3;
 
-// Locates the value bytes of IFD0's orientation entry; 0 when there is none.
-std::size_t orientationValueOffset(const std::vector<std::uint8_t>& exif, bool& bigEndian)
+// Locates the value of IFD0's orientation entry (an offset into the TIFF structure); 0 when there is
+// none. Entries are taken one at a time, so a directory cut short after that entry still gives it.
+std::size_t orientationValueOffset(const TiffView& tiff)
 {
-    const std::size_t size = exif.size();
-    if (size < kTiffStart + 8 || std::memcmp(exif.data(), "Exif\0\0", 6) != 0)
+    if (!tiff.valid())
         return 0;
-    const std::uint8_t* t = exif.data() + kTiffStart;
-    const std::size_t tiffSize = size - kTiffStart;
-    bigEndian = t[0] == 'M';
-    if (!((t[0] == 'I' && t[1] == 'I') || (t[0] == 'M' && t[1] == 'M')))
+    const std::size_t ifd = tiff.u32(4);
+    if (ifd < 8 || !tiff.holds(ifd, 2))
         return 0;
-    auto u16 = [&](std::size_t at) {
-        return static_cast<std::uint16_t>(bigEndian ? t[at] << 8 | t[at + 1] : t[at + 1] << 8 | t[at]);
-    };
-    auto u32 = [&](std::size_t at) {
-        return bigEndian ? std::uint32_t(u16(at)) << 16 | u16(at + 2)
-                         : std::uint32_t(u16(at + 2)) << 16 | u16(at);
-    };
-    if (u16(2) != 42)
-        return 0;
-    const std::size_t ifd = u32(4);
-    if (ifd < 8 || ifd > tiffSize - 2)
-        return 0;
-    const std::size_t entries = u16(ifd);
+    const std::size_t entries = tiff.u16(ifd);
     for (std::size_t i = 0; i < entries; ++i) {
-        const std::size_t entry = ifd + 2 + 12 * i;
-        // Added, not subtracted: a TIFF part shorter than one entry must not wrap the bound around.
-        if (entry + 12 > tiffSize)
+        const std::size_t entry = ifd + 2 + TiffView::kEntrySize * i;
+        if (!tiff.holds(entry, TiffView::kEntrySize))
             return 0;
-        if (u16(entry) == kOrientationTag && u16(entry + 2) == kShortType && u32(entry + 4) >= 1)
-            return kTiffStart + entry + 8;
+        if (tiff.u16(entry) == kOrientationTag && tiff.u16(entry + 2) == kShortType &&
+            tiff.u32(entry + 4) >= 1)
+            return entry + 8;
     }
     return 0;
 }
@@ -51,22 +38,21 @@ std::size_t orientationValueOffset(const std::vector<std::uint8_t>& exif, bool& 
 
 int exifOrientation(const std::vector<std::uint8_t>& exif)
 {
-    bool bigEndian = false;
-    const std::size_t at = orientationValueOffset(exif, bigEndian);
+    const TiffView tiff(exif);
+    const std::size_t at = orientationValueOffset(tiff);
     if (at == 0)
         return 1;
-    const int value = bigEndian ? exif[at] << 8 | exif[at + 1] : exif[at + 1] << 8 | exif[at];
+    const int value = tiff.u16(at);
     return value >= 1 && value <= 8 ? value : 1;
 }
 
 bool setExifOrientation(std::vector<std::uint8_t>& exif, int orientation)
 {
-    bool bigEndian = false;
-    const std::size_t at = orientationValueOffset(exif, bigEndian);
+    TiffView tiff(exif);
+    const std::size_t at = orientationValueOffset(tiff);
     if (at == 0)
         return false;
-    exif[at + (bigEndian ? 0 : 1)] = 0;
-    exif[at + (bigEndian ? 1 : 0)] = static_cast<std::uint8_t>(orientation);
+    tiff.put16(at, static_cast<std::uint16_t>(orientation));
     return true;
 }
 
