@@ -102,10 +102,8 @@ std::optional<ToolRunTask::ToolStep> PngCompressor::prepareRun(int kind, Outcome
         mTrialQuality = mSearch->next();
     }
     Q_UNUSED(kind)
-    if (!prepareWorkingCopy()) {
-        *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
+    if (!prepareWorkingCopy(refusal))
         return std::nullopt;
-    }
     if (!ImageTool::isAvailable()) {
         // pngquant alone can neither resize nor keep the colour profile while it drops the rest.
         if (!mPolicy.isDefault()) {

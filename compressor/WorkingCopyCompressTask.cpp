@@ -41,13 +41,19 @@ bool WorkingCopyCompressTask::prepareWorkingCopy()
     return true;
 }
 
+bool WorkingCopyCompressTask::prepareWorkingCopy(Outcome* refusal)
+{
+    if (prepareWorkingCopy())
+        return true;
+    *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
+    return false;
+}
+
 std::optional<ToolRunTask::ToolStep> WorkingCopyCompressTask::prepareRun(int kind, Outcome* refusal)
 {
     Q_UNUSED(kind)
-    if (!prepareWorkingCopy()) {
-        *refusal = {FinishCode::NoWorkingDirectory, FinishCode::noWorkingDirectoryText()};
+    if (!prepareWorkingCopy(refusal))
         return std::nullopt;
-    }
     return ToolStep{toolPath(), toolCommand().arguments()};
 }
 

@@ -34,6 +34,8 @@ protected:
     // (a link to it, or a copy where no link can be made); the tool's result goes to
     // temporaryImage_2.<suffix>.
     bool prepareWorkingCopy();
+    // The same for a run: a failure becomes the run's refusal.
+    bool prepareWorkingCopy(Outcome* refusal);
 
     QStringList requestValuesForTool() const override { return {mQuality, mThreads}; }
     std::optional<ToolStep> prepareRun(int kind, Outcome* refusal) override;
